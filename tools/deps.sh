@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever this project needs that the machine lacks.
+# Usage: tools/deps.sh [native] [sanitize] [arm] [demo]   (default: everything)
+set -euo pipefail
+
+want=("$@")
+[ ${#want[@]} -gt 0 ] || want=(native sanitize arm demo)
+
+packages=(cmake ninja-build g++ git googletest python3 python3-pytest)
+for w in "${want[@]}"; do
+    case "$w" in
+        native) ;;
+        sanitize) packages+=(clang) ;;
+        arm) packages+=(g++-arm-linux-gnueabihf qemu-user linux-libc-dev-armhf-cross) ;;
+        demo) ;;
+        *) echo "tools/deps.sh: unknown set '$w'" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
