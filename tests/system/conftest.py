@@ -53,3 +53,70 @@ class Programs:
 @pytest.fixture(scope="session")
 def programs(request):
     return Programs(request.config)
+
+
+class Board:
+    """One simulated board: its own simulator directory, settings and trace."""
+
+    STATE = "mt9d131.state"
+    REGS_OFFSET = 8  # after the magic
+    PAGE_OFFSET = 8 + 3 * 256 * 2
+    PHYS_OFFSET = PAGE_OFFSET + 4
+    LOGICAL_OFFSET = PHYS_OFFSET + 0x2000
+
+    def __init__(self, programs, directory):
+        self.programs = programs
+        self.dir = Path(directory)
+        self.preload = str(programs.libdir / "libboardsim.so")
+
+    def env(self, settings):
+        env = {"BOARDSIM_DIR": str(self.dir)}
+        env.update({f"BOARDSIM_{k.upper()}": str(v) for k, v in settings.items()})
+        return env
+
+    def run(self, name, *args, settings=None, **kwargs):
+        return self.programs.run(name, *args, env=self.env(settings or {}),
+                                 preload=self.preload, **kwargs)
+
+    def trace(self):
+        path = self.dir / "trace"
+        return path.read_text().splitlines() if path.exists() else []
+
+    def clear_trace(self):
+        (self.dir / "trace").unlink(missing_ok=True)
+
+    # The sensor's stored state, for setting up and checking registers directly.
+    def _state(self):
+        path = self.dir / self.STATE
+        if not path.exists():
+            # Let the simulator create the file with its power-on values.
+            self.run("sensdump", "0", stdout=subprocess.DEVNULL)
+            self.clear_trace()
+        return path
+
+    def reg(self, page, reg):
+        data = self._state().read_bytes()
+        at = self.REGS_OFFSET + (page * 256 + reg) * 2
+        return int.from_bytes(data[at:at + 2], "little")
+
+    def set_reg(self, page, reg, value):
+        path = self._state()
+        data = bytearray(path.read_bytes())
+        at = self.REGS_OFFSET + (page * 256 + reg) * 2
+        data[at:at + 2] = value.to_bytes(2, "little")
+        path.write_bytes(bytes(data))
+
+    def page(self):
+        data = self._state().read_bytes()
+        return int.from_bytes(data[self.PAGE_OFFSET:self.PAGE_OFFSET + 2], "little")
+
+    def phys(self, address):
+        return self._state().read_bytes()[self.PHYS_OFFSET + address]
+
+    def logical(self, driver, offset):
+        return self._state().read_bytes()[self.LOGICAL_OFFSET + driver * 256 + offset]
+
+
+@pytest.fixture
+def board(programs, tmp_path):
+    return Board(programs, tmp_path)

@@ -1,0 +1,15 @@
+// The C library's own functions, looked up behind the wrappers this library
+// exports. Code inside the simulator calls only these, never a wrapped name.
+#pragma once
+
+#include <sys/types.h>
+
+namespace boardsim::real {
+
+int open(const char* path, int flags, mode_t mode);
+int openat(int dirfd, const char* path, int flags, mode_t mode);
+int close(int fd);
+int ioctl(int fd, unsigned long request, void* arg);
+void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset);
+
+}  // namespace boardsim::real

@@ -1,0 +1,220 @@
+#include "v4l2_device.h"
+
+#include <fcntl.h>
+#include <sys/eventfd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "board_abi.h"
+#include "real_libc.h"
+#include "sensor_model.h"
+#include "settings.h"
+#include "trace.h"
+
+namespace boardsim {
+
+namespace {
+
+constexpr int kMaxFds = 4096;
+std::atomic<bool> g_device_fds[kMaxFds];
+
+std::string open_flags_text(int flags) {
+    std::string text = (flags & O_ACCMODE) == O_RDONLY   ? "O_RDONLY"
+                       : (flags & O_ACCMODE) == O_WRONLY ? "O_WRONLY"
+                                                         : "O_RDWR";
+    if ((flags & O_NONBLOCK) != 0) {
+        text += "|O_NONBLOCK";
+    }
+    if ((flags & O_NOATIME) != 0) {
+        text += "|O_NOATIME";
+    }
+    return text;
+}
+
+int querycap(abi::capability* cap) {
+    const settings& s = get_settings();
+    if (s.querycap_errno != 0) {
+        return -s.querycap_errno;
+    }
+    std::memset(cap, 0, sizeof *cap);
+    std::snprintf(cap->driver, sizeof cap->driver, "%s", s.driver.c_str());
+    std::snprintf(cap->card, sizeof cap->card, "%s", s.card.c_str());
+    std::snprintf(cap->bus_info, sizeof cap->bus_info, "platform:mxc_v4l2");
+    cap->version = s.version;
+    cap->capabilities = s.capabilities;
+    cap->device_caps = s.capabilities & ~0x80000000u;
+    return 0;
+}
+
+// Register requests. A read that the driver serves puts the value in the
+// record; with BOARDSIM_REG_NOVALUE it leaves the record as it came.
+int dbg_get(abi::dbg_register* r) {
+    if (get_settings().dbg_errno != 0) {
+        return -get_settings().dbg_errno;
+    }
+    uint16_t value = 0;
+    const int result = sensor_read(static_cast<unsigned>(r->reg), &value);
+    if (result == 0 && !get_settings().reads_leave_value) {
+        r->val = value;
+    }
+    return result;
+}
+
+int dbg_set(const abi::dbg_register* r) {
+    if (get_settings().dbg_errno != 0) {
+        return -get_settings().dbg_errno;
+    }
+    return sensor_write(static_cast<unsigned>(r->reg), static_cast<uint16_t>(r->val));
+}
+
+int cam_get(abi::cam_sensor_reg* r) {
+    if (get_settings().priv_errno != 0) {
+        return -get_settings().priv_errno;
+    }
+    uint16_t value = 0;
+    const int result = sensor_read(r->reg, &value);
+    if (result == 0 && !get_settings().reads_leave_value) {
+        r->val_lo = static_cast<uint8_t>(value);
+        r->val_hi = static_cast<uint8_t>(value >> 8);
+    }
+    return result;
+}
+
+int cam_set(const abi::cam_sensor_reg* r) {
+    if (get_settings().priv_errno != 0) {
+        return -get_settings().priv_errno;
+    }
+    return sensor_write(r->reg, static_cast<uint16_t>(r->val_lo | r->val_hi << 8));
+}
+
+const char* request_name(unsigned long request) {
+    switch (request) {
+        case abi::QUERYCAP:
+            return "VIDIOC_QUERYCAP";
+        case abi::DBG_G_REGISTER:
+            return "VIDIOC_DBG_G_REGISTER";
+        case abi::DBG_S_REGISTER:
+            return "VIDIOC_DBG_S_REGISTER";
+        case abi::G_CAM_SENSOR_REG:
+            return "VIDIOC_G_CAM_SENSOR_REG";
+        case abi::S_CAM_SENSOR_REG:
+            return "VIDIOC_S_CAM_SENSOR_REG";
+        default:
+            return "ioctl";
+    }
+}
+
+// Serves a request and writes its trace line.
+int serve(unsigned long request, void* arg) {
+    char result_buf[24];
+    switch (request) {
+        case abi::QUERYCAP: {
+            const int result = querycap(static_cast<abi::capability*>(arg));
+            trace("VIDIOC_QUERYCAP = %s", result_text(result, result_buf));
+            return result;
+        }
+        case abi::DBG_G_REGISTER: {
+            auto* r = static_cast<abi::dbg_register*>(arg);
+            const int result = dbg_get(r);
+            if (result == 0) {
+                trace("VIDIOC_DBG_G_REGISTER reg=0x%02llX = 0x%04llX",
+                      static_cast<unsigned long long>(r->reg),
+                      static_cast<unsigned long long>(r->val & 0xFFFF));
+            } else {
+                trace("VIDIOC_DBG_G_REGISTER reg=0x%02llX = %s",
+                      static_cast<unsigned long long>(r->reg), result_text(result, result_buf));
+            }
+            return result;
+        }
+        case abi::DBG_S_REGISTER: {
+            auto* r = static_cast<abi::dbg_register*>(arg);
+            const int result = dbg_set(r);
+            trace("VIDIOC_DBG_S_REGISTER reg=0x%02llX val=0x%04llX = %s",
+                  static_cast<unsigned long long>(r->reg), static_cast<unsigned long long>(r->val),
+                  result_text(result, result_buf));
+            return result;
+        }
+        case abi::G_CAM_SENSOR_REG: {
+            auto* r = static_cast<abi::cam_sensor_reg*>(arg);
+            const int result = cam_get(r);
+            if (result == 0) {
+                trace("VIDIOC_G_CAM_SENSOR_REG reg=0x%02X = 0x%02X%02X", r->reg, r->val_hi,
+                      r->val_lo);
+            } else {
+                trace("VIDIOC_G_CAM_SENSOR_REG reg=0x%02X = %s", r->reg,
+                      result_text(result, result_buf));
+            }
+            return result;
+        }
+        case abi::S_CAM_SENSOR_REG: {
+            auto* r = static_cast<abi::cam_sensor_reg*>(arg);
+            const int result = cam_set(r);
+            trace("VIDIOC_S_CAM_SENSOR_REG reg=0x%02X val=0x%02X%02X = %s", r->reg, r->val_hi,
+                  r->val_lo, result_text(result, result_buf));
+            return result;
+        }
+        default:
+            trace("ioctl 0x%08lX = -ENOTTY", request);
+            return -ENOTTY;
+    }
+}
+
+}  // namespace
+
+int device_open(int flags) {
+    const settings& s = get_settings();
+    int result;
+    if (s.open_errno != 0) {
+        result = -s.open_errno;
+    } else if (s.noatime_eperm && (flags & O_NOATIME) != 0) {
+        result = -EPERM;  // the caller does not own the device node
+    } else {
+        // An eventfd stands in for the driver's descriptor: it is a real
+        // descriptor that poll() can wait on.
+        result = eventfd(0, EFD_NONBLOCK | ((flags & O_CLOEXEC) != 0 ? EFD_CLOEXEC : 0));
+        if (result < 0) {
+            result = -errno;
+        } else if (result >= kMaxFds) {
+            real::close(result);
+            result = -EMFILE;
+        } else {
+            g_device_fds[result] = true;
+        }
+    }
+    char result_buf[24];
+    trace("open %s %s = %s", kDevicePath, open_flags_text(flags).c_str(),
+          result_text(result, result_buf));
+    return result;
+}
+
+bool is_device(int fd) {
+    return fd >= 0 && fd < kMaxFds && g_device_fds[fd];
+}
+
+int device_close(int fd) {
+    g_device_fds[fd] = false;
+    const int result = real::close(fd) < 0 ? -errno : 0;
+    char result_buf[24];
+    trace("close = %s", result_text(result, result_buf));
+    return result;
+}
+
+int device_ioctl(int /*fd*/, unsigned long request, void* arg) {
+    // Each request first fails with the configured burst, as a driver does
+    // that is interrupted or busy; the repeated request then goes through.
+    static size_t burst_done = 0;
+    const auto& burst = get_settings().burst;
+    if (burst_done < burst.size()) {
+        char result_buf[24];
+        trace("%s = %s", request_name(request), result_text(-burst[burst_done], result_buf));
+        return -burst[burst_done++];
+    }
+    burst_done = 0;
+    return serve(request, arg);
+}
+
+}  // namespace boardsim

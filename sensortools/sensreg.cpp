@@ -1,0 +1,216 @@
+// sensreg: reads or writes one MT9D131 register, physical firmware variable or
+// logical firmware variable, whole or as an msb:lsb bit field.
+#include <error.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bit_field.h"
+#include "board_number.h"
+#include "sensor.h"
+
+namespace {
+
+enum access_mode { ACCESS_REG = 0, ACCESS_PHYS = 1, ACCESS_LOG = 2 };
+
+struct sensreg_settings {
+    bool print_dec = false;
+    bool print_hex = false;
+    bool print_bits = false;
+    access_mode mode = ACCESS_REG;
+    uint8_t page = 0;
+    uint8_t width = 16;
+    uint32_t address = 0;
+    uint8_t id = 0;
+    bool has_field = false;
+    bit_field field{-1, -1};
+    bool has_value = false;
+    uint16_t value = 0;
+};
+
+[[noreturn]] void usage(const char* name) {
+    std::fprintf(stderr,
+                 "Usage:\n"
+                 "\t%s [-dec] [-hex] [-bin] 'reg'           page addr    [msb:lsb] [value] |\n"
+                 "\t%s [-dec] [-hex] [-bin] 'phys' b[yte]|w[ord] addr    [msb:lsb] [value] |\n"
+                 "\t%s [-dec] [-hex] [-bin] 'log'  b[yte]|w[ord] id offs [msb:lsb] [value]\n",
+                 name, name, name);
+    std::exit(1);
+}
+
+bool take_output_word(const char* word, sensreg_settings* s) {
+    if (std::strcmp(word, "-dec") == 0) {
+        s->print_dec = true;
+    } else if (std::strcmp(word, "-hex") == 0) {
+        s->print_hex = true;
+    } else if (std::strcmp(word, "-bin") == 0) {
+        s->print_bits = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+access_mode mode_of(const char* word) {
+    if (strcasecmp(word, "reg") == 0) {
+        return ACCESS_REG;
+    }
+    if (strcasecmp(word, "phys") == 0) {
+        return ACCESS_PHYS;
+    }
+    if (strcasecmp(word, "log") == 0) {
+        return ACCESS_LOG;
+    }
+    error(1, 0, "Unknown access mode %s", word);
+    __builtin_unreachable();
+}
+
+uint8_t width_of(const char* word) {
+    if (strcasecmp(word, "byte") == 0 || strcasecmp(word, "b") == 0) {
+        return 8;
+    }
+    if (strcasecmp(word, "word") == 0 || strcasecmp(word, "w") == 0) {
+        return 16;
+    }
+    error(1, 0, "Wrong width %s", word);
+    __builtin_unreachable();
+}
+
+// Scans the command line in the order that decides which refusal a faulty
+// line gets: count, mode word, field word, page or width, address, id.
+sensreg_settings scan_arguments(int argc, char* argv[]) {
+    if (argc < 4 || argc > 10) {
+        usage(argv[0]);
+    }
+    sensreg_settings s;
+    int pos = 1;
+    for (int examined = 0; examined < 2; ++examined) {
+        if (take_output_word(argv[pos], &s)) {
+            ++pos;
+        }
+    }
+    if (!s.print_dec && !s.print_hex && !s.print_bits) {
+        s.print_dec = s.print_hex = s.print_bits = true;
+    }
+
+    const int m = pos;
+    s.mode = mode_of(argv[m]);
+    const int fixed_words = s.mode == ACCESS_LOG ? 3 : 2;
+    if (m + fixed_words >= argc) {
+        usage(argv[0]);  // a fixed word of the mode is missing
+    }
+
+    const int field_pos = m + fixed_words + 1;
+    const char* field_word = field_pos < argc ? argv[field_pos] : nullptr;
+    switch (parse_bit_field(field_word, &s.field)) {
+        case bit_field_word::malformed:
+            error(1, 0, "Wrong format for msb:lsb : '%s'", field_word);
+            break;
+        case bit_field_word::field:
+            s.has_field = true;
+            break;
+        case bit_field_word::absent:
+            break;
+    }
+    const int value_pos = s.has_field ? field_pos + 1 : field_pos;
+
+    if (s.mode == ACCESS_REG) {
+        const uint32_t page = board_unsigned(argv[m + 1]);
+        if (page > 2) {
+            error(1, 0, "Wrong page %u", page);
+        }
+        s.page = static_cast<uint8_t>(page);
+        s.width = 16;
+    } else {
+        s.width = width_of(argv[m + 1]);
+    }
+
+    s.address = board_unsigned(argv[s.mode == ACCESS_LOG ? m + 3 : m + 2]);
+    if (s.mode != ACCESS_PHYS && s.address > 255) {
+        error(1, 0, "Wrong register | physical address number %u", s.address);
+    }
+    if (s.mode == ACCESS_LOG) {
+        const uint32_t id = board_unsigned(argv[m + 2]);
+        if (id > 31) {
+            error(1, 0, "Wrong logical variable id %u", id);
+        }
+        s.id = static_cast<uint8_t>(id);
+    }
+
+    if (value_pos < argc) {
+        s.has_value = true;
+        s.value = static_cast<uint16_t>(board_unsigned(argv[value_pos]));
+    }
+    return s;
+}
+
+uint16_t read_target(int fd, const sensreg_settings& s) {
+    switch (s.mode) {
+        case ACCESS_REG:
+            return mt9d131_page_reg_read(fd, s.page, static_cast<uint8_t>(s.address));
+        case ACCESS_PHYS:
+            return mt9d131_phys_var_read(fd, static_cast<uint16_t>(s.address), s.width);
+        case ACCESS_LOG:
+            break;
+    }
+    return mt9d131_log_var_read(fd, s.id, static_cast<uint8_t>(s.address), s.width);
+}
+
+void write_target(int fd, const sensreg_settings& s, uint16_t value) {
+    switch (s.mode) {
+        case ACCESS_REG:
+            mt9d131_page_reg_write(fd, s.page, static_cast<uint8_t>(s.address), value);
+            return;
+        case ACCESS_PHYS:
+            mt9d131_phys_var_write(fd, static_cast<uint16_t>(s.address), s.width, value);
+            return;
+        case ACCESS_LOG:
+            mt9d131_log_var_write(fd, s.id, static_cast<uint8_t>(s.address), s.width, value);
+            return;
+    }
+}
+
+// One line of the chosen columns; their widths follow the access width.
+void print_value(const sensreg_settings& s, uint16_t value) {
+    const bool byte = s.width == 8;
+    if (s.print_dec) {
+        const bool alone = !s.print_hex && !s.print_bits;
+        std::printf(alone ? "%u" : byte ? "%3u" : "%5u", unsigned{value});
+    }
+    if (s.print_hex) {
+        std::printf(byte ? "%s0x%02X" : "%s0x%04X", s.print_dec ? " " : "", unsigned{value});
+    }
+    if (s.print_bits) {
+        char bits[22];
+        format_bits(value, s.width, ',', bits);
+        std::printf("%s%s", s.print_dec || s.print_hex ? " " : "", bits);
+    }
+    std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    const sensreg_settings s = scan_arguments(argc, argv);
+    const int fd = sensor_device_open(O_NOATIME);
+
+    if (s.has_value) {
+        uint16_t value = s.value;
+        if (s.has_field) {  // read-modify-write of the whole register or variable
+            value = insert_bit_field(read_target(fd, s), value, s.field);
+        }
+        write_target(fd, s, value);
+    } else {
+        uint16_t value = read_target(fd, s);
+        if (s.has_field) {
+            value = extract_bit_field(value, s.field);
+        }
+        print_value(s, value);
+    }
+    close(fd);
+    return 0;
+}
