@@ -1,0 +1,92 @@
+#include "named_pipe.h"
+
+#include <error.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "xalloc.h"
+
+namespace {
+
+// Why a path that exists is not the peer's pipe; 0 when it is a FIFO.
+int not_a_fifo_error(const struct stat& st) {
+    if (S_ISFIFO(st.st_mode)) {
+        return 0;
+    }
+    return S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
+}
+
+}  // namespace
+
+int named_pipe_open(const char* base, const char* suffix) {
+    char* path = xstrdup(base);
+    path = static_cast<char*>(xrealloc(path, std::strlen(path) + std::strlen(suffix) + 1));
+    std::strcat(path, suffix);
+
+    if (mkfifo(path, 0660) != 0) {
+        if (errno != EEXIST) {
+            error(1, errno, "Can't create named pipe %s", path);
+        }
+        // Reusing a pipe left by an earlier run is fine; anything else under
+        // that name (a file, a directory, a device) is not ours to open.
+        struct stat st;
+        if (stat(path, &st) != 0) {
+            error(1, errno, "Can't open named pipe %s", path);
+        }
+        if (const int why = not_a_fifo_error(st); why != 0) {
+            error(1, why, "Can't open named pipe %s", path);
+        }
+    }
+    // Read-write: the open does not wait for a peer, and the write end kept
+    // here means a read never sees end-of-file.
+    const int fd = open(path, O_RDWR);
+    if (fd < 0) {
+        error(1, errno, "Can't open named pipe %s", path);
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0) {
+        if (const int why = not_a_fifo_error(st); why != 0) {
+            error(1, why, "Can't open named pipe %s", path);  // replaced under our feet
+        }
+    }
+    std::free(path);
+    return fd;
+}
+
+int pipe_write_byte(int fd, uint8_t byte) {
+    const ssize_t r = write(fd, &byte, 1);
+    if (r < 0) {
+        const int saved = errno;
+        error(0, saved, "can't write to pipe");
+        return -saved;
+    }
+    if (r != 1) {
+        error(0, 0, "write to pipe returned %zd", r);
+        return -EBADMSG;
+    }
+    return 0;
+}
+
+int pipe_read_byte(int fd) {
+    uint8_t byte = 0;
+    const ssize_t r = read(fd, &byte, 1);
+    if (r < 0) {
+        const int saved = errno;
+        error(0, saved, "can't read from pipe");
+        return -saved;
+    }
+    if (r == 0) {
+        error(0, 0, "input pipe closed");
+        return -EPIPE;
+    }
+    if (r != 1) {
+        error(0, 0, "read from pipe returned %zd", r);
+        return -EBADMSG;
+    }
+    return byte;
+}

@@ -1,0 +1,115 @@
+"""vcapture's start: the command line, the output sink and the peer's named
+pipe, everything that happens before the capture device is opened."""
+
+import os
+import stat
+
+import pytest
+
+STARTING = b"vcapture: Starting ...\n"
+USAGE = (b"Usage: vcapture width height [-crop w,h[,x,y]] [-rotate N] [-fps num[/denom]]\n"
+         b"\t\t[-format {yuv420 | jpeg | grey}] [-mjpeg-http boundary] [-delay N]\n"
+         b"\t\t[-count N] [-skip N] [-qscale N] [-ae 0|1] [-awb 0|1]\n"
+         b"\t\t[-out file] [-pipe basename] [-poll] [-bufs N] [-early-qbuf]\n"
+         b"\t\t[-scroll] [-quiet] [-help]\n")
+
+
+@pytest.mark.parametrize("words", [[], ["640"], ["-help", "640", "480"], ["640", "480", "--he"]])
+def test_usage_on_standard_output_after_the_start_message(board, words):
+    result = board.run("vcapture", *words)
+    assert (result.returncode, result.stdout, result.stderr) == (1, USAGE, STARTING)
+    assert board.trace() == []
+
+
+def test_usage_names_the_program_by_its_base_name(board):
+    result = board.run("vcapture", "640", argv0="/usr/local/bin/vcapture")
+    assert result.stdout.startswith(b"Usage: vcapture width height ")
+    assert result.stderr == b"/usr/local/bin/vcapture: Starting ...\n"
+
+
+@pytest.mark.parametrize("words, message", [
+    (["-q", "640", "480"], b"vcapture: option '-q' is ambiguous; possibilities: '-quiet' '-qscale'\n"
+                           b"vcapture: option parsing failed\n"),
+    (["-x", "640", "480"], b"vcapture: unrecognized option '-x'\nvcapture: option parsing failed\n"),
+    (["640", "480", "-out"], b"vcapture: option '-out' requires an argument\n"
+                             b"vcapture: option parsing failed\n"),
+    (["-fps", "/2", "640", "480"], b"vcapture: fps option parsing failed\n"),
+    (["-crop", "320", "640", "480"], b"vcapture: crop option parsing failed\n"),
+    (["-crop", "1,2,3", "640", "480"], b"vcapture: crop option parsing failed\n"),
+    (["-format", "png", "640", "480"], b"vcapture: unsupported pixel format: png\n"),
+    (["-mjpeg-http", "b", "-format", "grey", "-pipe", "p", "640", "480"],
+     b"vcapture: -mjpeg-http requires -format jpeg\n"),
+    (["-mjpeg-http", "myboundary", "-format", "jpeg", "-pipe", "p", "640", "480"],
+     b"vcapture: -mjpeg-http is not compatible with -pipe\n"),
+    (["640", "480", "100"], b"vcapture: width, height parameters missing\n"),
+])
+def test_refused_command_lines_create_nothing(board, tmp_path, words, message):
+    result = board.run("vcapture", "-out", "out.bin", *words, cwd=tmp_path)
+    assert (result.returncode, result.stdout, result.stderr) == (1, b"", STARTING + message)
+    assert not (tmp_path / "out.bin").exists()
+    assert not (tmp_path / "p_r").exists()
+    assert board.trace() == []
+
+
+def test_output_file_is_appended_to_not_truncated(board, tmp_path):
+    out = tmp_path / "frames.yuv"
+    out.write_bytes(b"earlier run")
+    result = board.run("vcapture", "64", "48", "-count", "0", "-out", str(out))
+    assert result.stderr.startswith(STARTING)
+    assert out.read_bytes().startswith(b"earlier run")
+
+
+def test_output_file_is_created_0664(board, tmp_path):
+    out = tmp_path / "new.jpg"
+    old = os.umask(0)
+    try:
+        board.run("vcapture", "64", "48", "-count", "0", "-out", str(out))
+    finally:
+        os.umask(old)
+    assert stat.S_IMODE(out.stat().st_mode) == 0o664
+
+
+def test_unopenable_output_fails_before_the_device(board, tmp_path):
+    out = tmp_path / "no" / "such" / "dir.yuv"
+    result = board.run("vcapture", "64", "48", "-out", str(out))
+    assert result.returncode == 1
+    assert result.stderr == STARTING + f"vcapture: Can't open {out}: No such file or directory\n".encode()
+    assert board.trace() == []
+
+
+def test_named_pipe_is_created_0660_and_reused(board, tmp_path):
+    base = tmp_path / "peer"
+    old = os.umask(0)
+    try:
+        board.run("vcapture", "64", "48", "-count", "0", "-pipe", str(base))
+    finally:
+        os.umask(old)
+    fifo = tmp_path / "peer_r"
+    assert stat.S_ISFIFO(fifo.stat().st_mode)
+    assert stat.S_IMODE(fifo.stat().st_mode) == 0o660
+    result = board.run("vcapture", "64", "48", "-count", "0", "-pipe", str(base))
+    assert b"named pipe" not in result.stderr
+
+
+@pytest.mark.parametrize("kind, why", [("file", b"File exists"), ("dir", b"Is a directory")])
+def test_something_else_under_the_pipes_name_is_refused(board, tmp_path, kind, why):
+    target = tmp_path / "peer_r"
+    if kind == "file":
+        target.write_bytes(b"precious")
+    else:
+        target.mkdir()
+    result = board.run("vcapture", "64", "48", "-pipe", str(tmp_path / "peer"))
+    assert result.returncode == 1
+    assert result.stderr == STARTING + b"vcapture: Can't open named pipe " + \
+        str(target).encode() + b": " + why + b"\n"
+    if kind == "file":
+        assert target.read_bytes() == b"precious"
+    assert board.trace() == []
+
+
+def test_uncreatable_pipe(board, tmp_path):
+    base = tmp_path / "missing" / "peer"
+    result = board.run("vcapture", "64", "48", "-pipe", str(base))
+    assert result.returncode == 1
+    assert result.stderr == STARTING + \
+        f"vcapture: Can't create named pipe {base}_r: No such file or directory\n".encode()
