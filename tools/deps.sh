@@ -7,17 +7,23 @@ want=("$@")
 [ ${#want[@]} -gt 0 ] || want=(native sanitize arm demo)
 
 # The ABI check compiles against Debian's armhf kernel headers in every flavour.
-packages=(cmake ninja-build g++ git googletest python3 python3-pytest
-          gcc-arm-linux-gnueabihf linux-libc-dev-armhf-cross qemu-user)
+packages=(cmake ninja-build g++ git googletest python3 python3-pytest pkg-config
+          gcc-arm-linux-gnueabihf linux-libc-dev-armhf-cross qemu-user
+          libgstreamer1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base)
 for w in "${want[@]}"; do
     case "$w" in
         native) ;;
         sanitize) packages+=(clang) ;;
-        arm) packages+=(g++-arm-linux-gnueabihf) ;;
+        arm) packages+=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf) ;;
         demo) ;;
         *) echo "tools/deps.sh: unknown set '$w'" >&2; exit 2 ;;
     esac
 done
+
+# The board's libraries come from Debian's armhf multiarch packages.
+if [[ " ${packages[*]} " == *":armhf "* ]] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
+    dpkg --add-architecture armhf
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -46,7 +46,8 @@ def kernel_abi(tmp_path_factory):
     assert gcc, "arm-linux-gnueabihf-gcc is missing (tools/deps.sh installs it)"
     exe = tmp_path_factory.mktemp("abi") / "armhf_kernel_abi"
     subprocess.run([gcc, "-O0", "-o", str(exe), str(PROBE)], check=True)
-    out = subprocess.run(["qemu-arm", "-L", "/usr/arm-linux-gnueabihf", str(exe)],
+    out = subprocess.run(["qemu-arm", "-L", "/usr/arm-linux-gnueabihf",
+                          "-E", "LD_LIBRARY_PATH=/usr/arm-linux-gnueabihf/lib", str(exe)],
                          check=True, stdout=subprocess.PIPE, text=True).stdout
     return parse(out)
 

@@ -4,6 +4,7 @@
 #include <getopt.h>
 #include <gtest/gtest.h>
 
+#include <list>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,10 @@ struct command_line {
 };
 
 capture_params parse(std::vector<std::string> words) {
-    command_line line(std::move(words));
+    // The settings point into the argument vector, as they do in vcapture:
+    // every vector lives until the tests end.
+    static std::list<command_line> lines;
+    command_line& line = lines.emplace_back(std::move(words));
     capture_params p;
     program_invocation_name = line.argv[0];  // error() names the program as invoked
     optind = 0;                              // a fresh scan for every command line
