@@ -3,7 +3,9 @@
 // With BOARDSIM_DIR unset the library passes everything through untouched.
 #undef _FORTIFY_SOURCE
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -110,6 +112,27 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
         return set_errno(device_ioctl(fd, request, arg));
     }
     return real::ioctl(fd, request, arg);
+}
+
+void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
+    if (active() && is_device(fd)) {
+        return device_mmap(addr, length, prot, flags, offset);
+    }
+    return real::mmap(addr, length, prot, flags, fd, offset);
+}
+
+void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t offset) noexcept {
+    if (active() && is_device(fd)) {
+        return device_mmap(addr, length, prot, flags, static_cast<off_t>(offset));
+    }
+    return real::mmap64(addr, length, prot, flags, fd, offset);
+}
+
+int poll(pollfd* fds, nfds_t nfds, int timeout) {
+    if (active() && nfds == 1 && is_device(fds[0].fd)) {
+        return set_errno(device_poll(fds, timeout));
+    }
+    return real::poll(fds, nfds, timeout);
 }
 
 }  // extern "C"

@@ -39,4 +39,14 @@ void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset)
     return fn(addr, length, prot, flags, fd, offset);
 }
 
+void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t offset) {
+    static auto fn = next<void* (*)(void*, size_t, int, int, int, off64_t)>("mmap64");
+    return fn(addr, length, prot, flags, fd, offset);
+}
+
+int poll(struct pollfd* fds, unsigned long nfds, int timeout) {
+    static auto fn = next<int (*)(struct pollfd*, unsigned long, int)>("poll");
+    return fn(fds, nfds, timeout);
+}
+
 }  // namespace boardsim::real

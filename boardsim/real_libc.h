@@ -11,5 +11,7 @@ int openat(int dirfd, const char* path, int flags, mode_t mode);
 int close(int fd);
 int ioctl(int fd, unsigned long request, void* arg);
 void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset);
+void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t offset);
+int poll(struct pollfd* fds, unsigned long nfds, int timeout);
 
 }  // namespace boardsim::real

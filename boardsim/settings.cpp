@@ -70,6 +70,48 @@ register_fault parse_register_fault(const std::string& text) {
     return fault;
 }
 
+// "NAME:ERRNO[:N],..."
+std::vector<settings::request_fault> parse_request_faults(const std::string& text) {
+    std::vector<settings::request_fault> faults;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        const std::string item = text.substr(start, end - start);
+        const size_t first = item.find(':');
+        if (first != std::string::npos) {
+            settings::request_fault fault;
+            fault.name = item.substr(0, first);
+            const size_t second = item.find(':', first + 1);
+            fault.error = parse_errno(item.substr(first + 1, second - first - 1));
+            fault.nth = second == std::string::npos ? 0 : std::atoi(item.c_str() + second + 1);
+            if (fault.error != 0) {
+                faults.push_back(fault);
+            }
+        }
+        start = end + 1;
+    }
+    return faults;
+}
+
+std::vector<uint32_t> parse_numbers(const std::string& text) {
+    std::vector<uint32_t> numbers;
+    const char* p = text.c_str();
+    while (*p != '\0') {
+        char* end = nullptr;
+        const unsigned long n = std::strtoul(p, &end, 0);
+        if (end == p) {
+            ++p;
+            continue;
+        }
+        numbers.push_back(static_cast<uint32_t>(n));
+        p = end;
+    }
+    return numbers;
+}
+
 settings read_settings() {
     settings s;
     s.dir = env("BOARDSIM_DIR");
@@ -103,6 +145,14 @@ settings read_settings() {
     s.reads_leave_value = env("BOARDSIM_REG_NOVALUE") == "1";
     s.read_fault = parse_register_fault(env("BOARDSIM_FAIL_READ"));
     s.chip_version = static_cast<uint16_t>(env_number("BOARDSIM_CHIP_VERSION", s.chip_version));
+    s.request_faults = parse_request_faults(env("BOARDSIM_FAIL"));
+    s.unpaced = env("BOARDSIM_UNPACED") == "1";
+    s.max_bufs = env_number("BOARDSIM_MAX_BUFS", s.max_bufs);
+    s.field = env("BOARDSIM_FIELD").empty() ? -1 : static_cast<int32_t>(env_number("BOARDSIM_FIELD", 0));
+    s.frame_fault = env("BOARDSIM_FRAME_FAULT");
+    s.fault_seqs = parse_numbers(env("BOARDSIM_FAULT_SEQS"));
+    s.jpeg_size = env_number("BOARDSIM_JPEG_SIZE", 0);
+    s.poll_fault = env("BOARDSIM_POLL_FAULT");
     return s;
 }
 

@@ -38,6 +38,24 @@ struct settings {
     bool reads_leave_value = false;
     register_fault read_fault;
     uint16_t chip_version = 0x1519;
+
+    // Requests failing by name: "VIDIOC_DQBUF" fails with `error` on its
+    // `nth` call in the process (every call when nth is 0).
+    struct request_fault {
+        std::string name;
+        int error = 0;
+        int nth = 0;
+    };
+    std::vector<request_fault> request_faults;
+
+    // Streaming.
+    bool unpaced = false;     // frames as fast as they are asked for
+    uint32_t max_bufs = 32;   // the most buffers the driver allocates
+    int32_t field = -1;       // field value reported in formats; -1: V4L2_FIELD_NONE
+    std::string frame_fault;  // empty, nosoi, noeoi, twoeoi, pastused, overlong, badindex
+    std::vector<uint32_t> fault_seqs;  // frames the fault applies to; empty: all
+    uint32_t jpeg_size = 0;            // JPEG frames padded or shrunk to this size
+    std::string poll_fault;  // timeout, many, error:ERRNO, err, nval, hup, noin
 };
 
 const settings& get_settings();

@@ -3,16 +3,20 @@
 #include <fcntl.h>
 #include <sys/eventfd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
+#include <sys/mman.h>
 
 #include "board_abi.h"
 #include "real_libc.h"
 #include "sensor_model.h"
 #include "settings.h"
+#include "stream.h"
 #include "trace.h"
 
 namespace boardsim {
@@ -41,7 +45,8 @@ int querycap(abi::capability* cap) {
         return -s.querycap_errno;
     }
     std::memset(cap, 0, sizeof *cap);
-    std::snprintf(cap->driver, sizeof cap->driver, "%s", s.driver.c_str());
+    // A name of sixteen characters fills the field without a terminator.
+    std::memcpy(cap->driver, s.driver.data(), std::min(s.driver.size(), sizeof cap->driver));
     std::snprintf(cap->card, sizeof cap->card, "%s", s.card.c_str());
     std::snprintf(cap->bus_info, sizeof cap->bus_info, "platform:mxc_v4l2");
     cap->version = s.version;
@@ -103,6 +108,34 @@ const char* request_name(unsigned long request) {
             return "VIDIOC_G_CAM_SENSOR_REG";
         case abi::S_CAM_SENSOR_REG:
             return "VIDIOC_S_CAM_SENSOR_REG";
+        case abi::G_FMT:
+            return "VIDIOC_G_FMT";
+        case abi::S_FMT:
+            return "VIDIOC_S_FMT";
+        case abi::REQBUFS:
+            return "VIDIOC_REQBUFS";
+        case abi::QUERYBUF:
+            return "VIDIOC_QUERYBUF";
+        case abi::QBUF:
+            return "VIDIOC_QBUF";
+        case abi::DQBUF:
+            return "VIDIOC_DQBUF";
+        case abi::STREAMON:
+            return "VIDIOC_STREAMON";
+        case abi::STREAMOFF:
+            return "VIDIOC_STREAMOFF";
+        case abi::G_PARM:
+            return "VIDIOC_G_PARM";
+        case abi::S_PARM:
+            return "VIDIOC_S_PARM";
+        case abi::G_CTRL:
+            return "VIDIOC_G_CTRL";
+        case abi::S_CTRL:
+            return "VIDIOC_S_CTRL";
+        case abi::G_JPEGCOMP:
+            return "VIDIOC_G_JPEGCOMP";
+        case abi::S_JPEGCOMP:
+            return "VIDIOC_S_JPEGCOMP";
         default:
             return "ioctl";
     }
@@ -157,10 +190,26 @@ int serve(unsigned long request, void* arg) {
                   r->val_lo, result_text(result, result_buf));
             return result;
         }
-        default:
-            trace("ioctl 0x%08lX = -ENOTTY", request);
-            return -ENOTTY;
+        default: {
+            const int result = stream_ioctl(request, arg);
+            if (result == -ENOTTY) {
+                trace("ioctl 0x%08lX = -ENOTTY", request);
+            }
+            return result;
+        }
     }
+}
+
+// A request that the settings make fail on this call; 0 when it goes through.
+int request_fault(const char* name) {
+    static std::map<std::string, int> calls;
+    const int call = ++calls[name];
+    for (const auto& fault : get_settings().request_faults) {
+        if (fault.name == name && (fault.nth == 0 || fault.nth == call)) {
+            return fault.error;
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -195,8 +244,29 @@ bool is_device(int fd) {
     return fd >= 0 && fd < kMaxFds && g_device_fds[fd];
 }
 
+void* device_mmap(void* addr, size_t length, int prot, int flags, off_t offset) {
+    if (const int error = request_fault("mmap"); error != 0) {
+        char result_buf[24];
+        trace("mmap offset=0x%lX length=%zu = %s", static_cast<unsigned long>(offset), length,
+              result_text(-error, result_buf));
+        errno = error;
+        return MAP_FAILED;
+    }
+    int error = 0;
+    void* p = stream_mmap(addr, length, prot, flags, offset, &error);
+    if (p == MAP_FAILED) {
+        errno = error;
+    }
+    return p;
+}
+
+int device_poll(pollfd* fds, int timeout_ms) {
+    return stream_poll(fds, timeout_ms);
+}
+
 int device_close(int fd) {
     g_device_fds[fd] = false;
+    stream_close();
     const int result = real::close(fd) < 0 ? -errno : 0;
     char result_buf[24];
     trace("close = %s", result_text(result, result_buf));
@@ -214,6 +284,11 @@ int device_ioctl(int /*fd*/, unsigned long request, void* arg) {
         return -burst[burst_done++];
     }
     burst_done = 0;
+    if (const int error = request_fault(request_name(request)); error != 0) {
+        char result_buf[24];
+        trace("%s = %s", request_name(request), result_text(-error, result_buf));
+        return -error;
+    }
     return serve(request, arg);
 }
 

@@ -1,6 +1,12 @@
 // The simulated capture driver on /dev/v4l/video0.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
+
+struct pollfd;
+
 namespace boardsim {
 
 inline constexpr const char* kDevicePath = "/dev/v4l/video0";
@@ -11,5 +17,9 @@ bool is_device(int fd);
 int device_close(int fd);
 // Serves one request; 0 or more on success, a negative error number on failure.
 int device_ioctl(int fd, unsigned long request, void* arg);
+// mmap() of a stream buffer; MAP_FAILED with errno set on failure.
+void* device_mmap(void* addr, size_t length, int prot, int flags, off_t offset);
+// poll() of the device alone; the count of ready descriptors or a negative error number.
+int device_poll(pollfd* fds, int timeout_ms);
 
 }  // namespace boardsim

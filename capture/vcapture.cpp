@@ -6,6 +6,8 @@
 #include <signal.h>
 
 #include "capture_params.h"
+#include "device_setup.h"
+#include "frame_loop.h"
 #include "named_pipe.h"
 #include "out_file.h"
 
@@ -23,10 +25,11 @@ int main(int argc, char* argv[]) {
     int pipe_fd = -1;
     if (params.pipe != nullptr) {
         pipe_fd = named_pipe_open(params.pipe, "_r");
+        // A gone reader of standard output shows as EPIPE, not as the end.
         signal(SIGPIPE, SIG_IGN);
     }
-    (void)pipe_fd;
 
-    out_file_close(sink);
-    error(1, 0, "the capture device set-up is not built yet");
+    const capture_device device = capture_device_setup(params, pipe_fd);
+    run_frame_loop(params, device, sink, pipe_fd);
+    return 0;
 }

@@ -1,0 +1,229 @@
+#include "device_setup.h"
+
+#include <error.h>
+#include <sched.h>
+#include <sys/mman.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "named_pipe.h"
+#include "sensor.h"
+#include "v4l2_text.h"
+
+namespace {
+
+// Indices travel to the peer in one byte whose bit 0x40 means "stop".
+constexpr uint32_t kPeerBufferLimit = 64;
+
+void report_format(const char* prefix, const v4l2_format& f) {
+    const v4l2_pix_format& pix = f.fmt.pix;
+    error(0, 0,
+          "%s: width: %4u, height: %4u, pixfmt: %s, field: %s, bytesperline: %4u, sizeimage: %u",
+          prefix, pix.width, pix.height, fourcc_text(pix.pixelformat), v4l2_field_name(pix.field),
+          pix.bytesperline, pix.sizeimage);
+}
+
+void report_stream_parm(const char* prefix, const v4l2_streamparm& p) {
+    const v4l2_captureparm& c = p.parm.capture;
+    error(0, 0,
+          "%s: timeperframe: %d, high quality: %d, read bufs: %u, frame period: %u/%u, "
+          "rate(1/sec): %6.3f",
+          prefix, static_cast<int>((c.capability >> 12) & 1),
+          static_cast<int>(c.capturemode & V4L2_MODE_HIGHQUALITY), c.readbuffers,
+          c.timeperframe.numerator, c.timeperframe.denominator,
+          static_cast<double>(c.timeperframe.denominator) /
+              static_cast<double>(c.timeperframe.numerator));
+}
+
+}  // namespace
+
+void query_capabilities(int fd, uint32_t required, bool report) {
+    v4l2_capability cap{};
+    if (xioctl(fd, VIDIOC_QUERYCAP, &cap) < 0) {
+        if (errno == EINVAL) {
+            error(1, errno, "The device is not compatible with V4L2 specification");
+        }
+        error(1, errno, "VIDIOC_QUERYCAP");
+    }
+    if (report) {
+        // The driver's name fills its field without a terminator when it is long.
+        error(0, 0, "driver: %.*s, version: %u.%u.%u", static_cast<int>(sizeof cap.driver),
+              reinterpret_cast<const char*>(cap.driver), (cap.version >> 16) & 0xFF,
+              (cap.version >> 8) & 0xFF, cap.version & 0xFF);
+    }
+    if ((cap.capabilities & required) != required) {
+        error(1, 0, "The device have no required capabilities");
+    }
+}
+
+uint32_t set_format(int fd, uint32_t width, uint32_t height, uint32_t pixelformat, bool report) {
+    v4l2_format f{};
+    f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    f.fmt.pix.width = width;
+    f.fmt.pix.height = height;
+    f.fmt.pix.pixelformat = pixelformat;
+    f.fmt.pix.field = V4L2_FIELD_NONE;
+    f.fmt.pix.bytesperline = 0;
+    f.fmt.pix.sizeimage = 0;
+    xioctl_checked("VIDIOC_S_FMT", fd, VIDIOC_S_FMT, &f);
+    if (report) {
+        report_format("S_FMT ", f);
+    }
+    return f.fmt.pix.sizeimage;
+}
+
+uint32_t get_format(int fd, v4l2_format* record, bool report) {
+    v4l2_format own{};
+    v4l2_format& f = record != nullptr ? *record : own;
+    std::memset(&f, 0, sizeof f);
+    f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    xioctl_checked("VIDIOC_G_FMT", fd, VIDIOC_G_FMT, &f);
+    if (report) {
+        report_format("G_FMT ", f);
+    }
+    return f.fmt.pix.sizeimage;
+}
+
+void set_stream_parm(int fd, uint32_t capability, uint32_t capturemode, uint32_t tpf_numerator,
+                     uint32_t tpf_denominator, bool report) {
+    v4l2_streamparm p{};
+    p.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    p.parm.capture.capability = capability;
+    p.parm.capture.capturemode = capturemode;
+    p.parm.capture.timeperframe.numerator = tpf_numerator;
+    p.parm.capture.timeperframe.denominator = tpf_denominator;
+    p.parm.capture.readbuffers = 1;
+    xioctl_checked("VIDIOC_S_PARM", fd, VIDIOC_S_PARM, &p);
+    if (report) {
+        report_stream_parm("S_PARM", p);
+    }
+}
+
+void get_stream_parm(int fd, v4l2_streamparm* record, bool report) {
+    v4l2_streamparm own{};
+    v4l2_streamparm& p = record != nullptr ? *record : own;
+    std::memset(&p, 0, sizeof p);
+    p.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    xioctl_checked("VIDIOC_G_PARM", fd, VIDIOC_G_PARM, &p);
+    if (report) {
+        report_stream_parm("G_PARM", p);
+    }
+}
+
+void set_control(int fd, uint32_t id, int32_t value) {
+    v4l2_control control{};
+    control.id = id;
+    control.value = value;
+    xioctl_checked("VIDIOC_S_CTRL", fd, VIDIOC_S_CTRL, &control);
+}
+
+uint32_t request_buffers(int fd, uint32_t n) {
+    v4l2_requestbuffers request{};
+    request.count = n;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
+    if (n == 0) {
+        xioctl_checked("VIDIOC_REQBUFS free", fd, VIDIOC_REQBUFS, &request);
+        return request.count;
+    }
+    xioctl_checked("VIDIOC_REQBUFS", fd, VIDIOC_REQBUFS, &request);
+    if (request.count == 0) {
+        error(1, 0, "Not enough stream buffers");
+    }
+    return request.count;
+}
+
+void map_buffer(int fd, v4l2_buffer* record, uint32_t index, void** start_out,
+                uint32_t* length_out) {
+    std::memset(record, 0, sizeof *record);
+    record->index = index;
+    record->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    record->flags = V4L2_BUF_FLAG_TIMECODE;
+    record->field = V4L2_FIELD_NONE;
+    record->memory = V4L2_MEMORY_MMAP;
+    xioctl_checked("VIDIOC_QUERYBUF", fd, VIDIOC_QUERYBUF, record);
+    if (start_out == nullptr || length_out == nullptr) {
+        return;
+    }
+    *length_out = record->length;
+    void* start = mmap(nullptr, record->length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_LOCKED,
+                       fd, static_cast<off_t>(record->m.offset));
+    if (start == MAP_FAILED) {
+        error(1, errno, "mmap buffer %u failed", index);
+    }
+    *start_out = start;
+}
+
+void map_and_queue_buffer(int fd, uint32_t index, void** start_out, uint32_t* length_out) {
+    v4l2_buffer record;
+    map_buffer(fd, &record, index, start_out, length_out);
+    if (xioctl(fd, VIDIOC_QBUF, &record) < 0) {
+        error(1, errno, "enqueue buffer %u failed", record.index);
+    }
+}
+
+capture_device capture_device_setup(const capture_params& params, int pipe_fd) {
+    constexpr bool report = true;
+    const int fd = sensor_device_open(0);
+    query_capabilities(fd, V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING, report);
+    error(0, 0, "Sensor ID - 0x%04X", unsigned{mt9d131_page_reg_read(fd, 0, 0)});
+
+    set_format(fd, params.width, params.height, params.pixfmt, report);
+    if (params.pixfmt == V4L2_PIX_FMT_JPEG && params.qscale != 0) {
+        v4l2_jpegcompression compression{};
+        compression.quality = params.qscale;
+        xioctl_checked("VIDIOC_S_JPEGCOMP", fd, VIDIOC_S_JPEGCOMP, &compression);
+    }
+    get_format(fd, nullptr, report);
+
+    // The time per frame is the inverse of the rate asked for.
+    set_stream_parm(fd, params.fps_num != 0 ? V4L2_CAP_TIMEPERFRAME : 0, 0, params.fps_denom,
+                    params.fps_num, report);
+    get_stream_parm(fd, nullptr, report);
+
+    set_control(fd, V4L2_CID_PRIVATE_BASE, params.rotate);
+    set_control(fd, V4L2_CID_AUTO_WHITE_BALANCE, params.awb);
+    set_control(fd, V4L2_CID_AUTOGAIN, params.ae);
+
+    const auto requested = static_cast<uint32_t>(params.bufs);
+    const uint32_t n = request_buffers(fd, requested);
+    error(0, 0, "stream buffers: requested: %u, allocated: %u", requested, n);
+    if (pipe_fd >= 0 && n > kPeerBufferLimit) {
+        error(1, 0, "%u stream buffers cannot be shared with a peer: at most %u fit the hand-off",
+              n, kPeerBufferLimit);
+    }
+
+    kovlin_bufs* table = kovlin_bufs_new(n);
+    for (uint32_t i = 0; i < n; ++i) {
+        kovlin_buf* e = kovlin_bufs_at(table, i);
+        // Queued before it is cleared: the driver writes nothing before streaming.
+        map_and_queue_buffer(fd, i, &e->start, &e->length);
+        std::memset(e->start, 0, e->length);
+        error(0, 0, "stream buffer %u with length %u mapped", i, e->length);
+        if (pipe_fd >= 0) {
+            error(0, 0, "sending map request for buffer %zu ...", static_cast<size_t>(i));
+            if (pipe_write_byte(1, static_cast<uint8_t>(PIPE_MAP_REQUEST | (i & 0x7F))) < 0) {
+                exit(1);
+            }
+        }
+    }
+    sched_yield();
+
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    xioctl_checked("VIDIOC_STREAMON", fd, VIDIOC_STREAMON, &type);
+    return {fd, table};
+}
+
+void capture_device_teardown(const capture_device& device) {
+    int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    xioctl_checked("VIDIOC_STREAMOFF", device.fd, VIDIOC_STREAMOFF, &type);
+    for (uint32_t i = 0; i < device.table->count; ++i) {
+        const kovlin_buf* e = kovlin_bufs_at(device.table, i);
+        if (munmap(e->start, e->length) != 0) {
+            error(0, errno, "munmap for buffer %u failed", i);
+        }
+    }
+    request_buffers(device.fd, 0);
+}
