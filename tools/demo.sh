@@ -1,11 +1,26 @@
 #!/usr/bin/env bash
-# Sets up what is missing, builds, and runs the programs on the simulated board.
+# Sets up what is missing, builds, and runs the main job on the simulated
+# board: vcapture streams MJPEG from the simulated camera through busybox
+# httpd to a page at http://127.0.0.1:8080/ (stop with Ctrl-C).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/deps.sh native demo
 tools/build.sh native
-bin=build/native/bin
 
-echo "--- fdiv 1 3"
-"$bin/fdiv" 1 3
+build=build/native
+demo=$PWD/build/demo
+rm -rf "$demo"
+sh demo/make_site.sh "$demo/www" "$PWD/$build/bin/vcapture" "$PWD/$build/lib/libboardsim.so" \
+    "$demo/sim"
+
+echo
+echo "The simulated board: sensor registers through sensreg and sensdump"
+export BOARDSIM_DIR=$demo/sim
+LD_PRELOAD=$PWD/$build/lib/libboardsim.so "$build/bin/sensreg" reg 0 0
+LD_PRELOAD=$PWD/$build/lib/libboardsim.so "$build/bin/sensdump" 0 | head -n 4
+unset BOARDSIM_DIR
+echo
+echo "Streaming: open http://127.0.0.1:8080/ in a browser (Ctrl-C stops the server)."
+echo "vcapture's reports go to $demo/sim/vcapture.log."
+exec busybox httpd -f -v -p 127.0.0.1:8080 -h "$demo/www"

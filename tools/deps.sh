@@ -9,12 +9,13 @@ want=("$@")
 # The ABI check compiles against Debian's armhf kernel headers in every flavour.
 packages=(cmake ninja-build g++ git googletest python3 python3-pytest pkg-config
           gcc-arm-linux-gnueabihf linux-libc-dev-armhf-cross qemu-user
-          libgstreamer1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base)
+          libgstreamer1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
+          gstreamer1.0-plugins-good libjpeg62-turbo-dev ffmpeg busybox chromium)
 for w in "${want[@]}"; do
     case "$w" in
         native) ;;
         sanitize) packages+=(clang) ;;
-        arm) packages+=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf) ;;
+        arm) packages+=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf libjpeg62-turbo-dev:armhf) ;;
         demo) ;;
         *) echo "tools/deps.sh: unknown set '$w'" >&2; exit 2 ;;
     esac
