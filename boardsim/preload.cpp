@@ -8,9 +8,13 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "real_libc.h"
 #include "settings.h"
@@ -37,11 +41,33 @@ int set_errno(int result) {
     return result;
 }
 
+// The board's paths that live in the simulator's directory: the module's
+// serial port (a link to the emulator's pseudo-terminal) and the module's
+// configuration files in /etc, with anything created beside them.
+const char* redirect(const char* path, char (&buffer)[4096]) {
+    if (!active() || path == nullptr) {
+        return path;
+    }
+    const std::string& dir = get_settings().dir;
+    if (std::strcmp(path, "/dev/ttymxc2") == 0) {
+        std::snprintf(buffer, sizeof buffer, "%s/ttymxc2", dir.c_str());
+        return buffer;
+    }
+    if (std::strncmp(path, "/etc/pixim", 10) == 0 && std::strchr(path + 5, '/') == nullptr) {
+        std::snprintf(buffer, sizeof buffer, "%s/etc", dir.c_str());
+        mkdir(buffer, 0755);
+        std::snprintf(buffer, sizeof buffer, "%s/etc/%s", dir.c_str(), path + 5);
+        return buffer;
+    }
+    return path;
+}
+
 int open_any(int dirfd, const char* path, int flags, mode_t mode) {
     if (active() && path != nullptr && std::strcmp(path, kDevicePath) == 0) {
         return set_errno(device_open(flags));
     }
-    return real::openat(dirfd, path, flags, mode);
+    char buffer[4096];
+    return real::openat(dirfd, redirect(path, buffer), flags, mode);
 }
 
 }  // namespace
@@ -126,6 +152,27 @@ void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t off
         return device_mmap(addr, length, prot, flags, static_cast<off_t>(offset));
     }
     return real::mmap64(addr, length, prot, flags, fd, offset);
+}
+
+FILE* fopen(const char* path, const char* mode) {
+    char buffer[4096];
+    return real::fopen(redirect(path, buffer), mode);
+}
+
+FILE* fopen64(const char* path, const char* mode) {
+    char buffer[4096];
+    return real::fopen64(redirect(path, buffer), mode);
+}
+
+int rename(const char* from, const char* to) noexcept {
+    char from_buffer[4096];
+    char to_buffer[4096];
+    return real::rename(redirect(from, from_buffer), redirect(to, to_buffer));
+}
+
+int unlink(const char* path) noexcept {
+    char buffer[4096];
+    return real::unlink(redirect(path, buffer));
 }
 
 int poll(pollfd* fds, nfds_t nfds, int timeout) {

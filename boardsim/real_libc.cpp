@@ -44,9 +44,29 @@ void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t off
     return fn(addr, length, prot, flags, fd, offset);
 }
 
-int poll(struct pollfd* fds, unsigned long nfds, int timeout) {
-    static auto fn = next<int (*)(struct pollfd*, unsigned long, int)>("poll");
+int poll(pollfd* fds, nfds_t nfds, int timeout) {
+    static auto fn = next<int (*)(pollfd*, nfds_t, int)>("poll");
     return fn(fds, nfds, timeout);
+}
+
+FILE* fopen(const char* path, const char* mode) {
+    static auto fn = next<FILE* (*)(const char*, const char*)>("fopen");
+    return fn(path, mode);
+}
+
+FILE* fopen64(const char* path, const char* mode) {
+    static auto fn = next<FILE* (*)(const char*, const char*)>("fopen64");
+    return fn(path, mode);
+}
+
+int rename(const char* from, const char* to) {
+    static auto fn = next<int (*)(const char*, const char*)>("rename");
+    return fn(from, to);
+}
+
+int unlink(const char* path) {
+    static auto fn = next<int (*)(const char*)>("unlink");
+    return fn(path);
 }
 
 }  // namespace boardsim::real

@@ -2,7 +2,10 @@
 // exports. Code inside the simulator calls only these, never a wrapped name.
 #pragma once
 
+#include <poll.h>
 #include <sys/types.h>
+
+#include <cstdio>
 
 namespace boardsim::real {
 
@@ -12,6 +15,10 @@ int close(int fd);
 int ioctl(int fd, unsigned long request, void* arg);
 void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset);
 void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t offset);
-int poll(struct pollfd* fds, unsigned long nfds, int timeout);
+int poll(pollfd* fds, nfds_t nfds, int timeout);
+FILE* fopen(const char* path, const char* mode);
+FILE* fopen64(const char* path, const char* mode);
+int rename(const char* from, const char* to);
+int unlink(const char* path);
 
 }  // namespace boardsim::real

@@ -149,3 +149,54 @@ def ffmpeg_gray(args, path):
                             stderr=subprocess.PIPE, timeout=120)
     assert result.returncode == 0, result.stderr.decode()
     return result.stdout
+
+
+class Module:
+    """The Pixim module emulator on a pseudo-terminal of one simulated board."""
+
+    def __init__(self, board, settings):
+        self.board = board
+        env = board.env({})
+        env.update({f"BOARDSIM_PIXIM_{k.upper()}": str(v) for k, v in settings.items()})
+        cmd, executable = board.programs.command("pixim_emulator", [], None, None)
+        self.proc = subprocess.Popen(cmd, executable=executable, env={**os.environ, **env},
+                                     stdout=subprocess.PIPE)
+        ready = self.proc.stdout.readline()
+        assert ready.startswith(b"ready "), ready
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+
+    def frames(self):
+        """The module's wire traffic: ("rx" or "tx", bytes) in order."""
+        out = []
+        for line in self.board.trace():
+            parts = line.split()
+            if parts[:2] in (["pixim", "rx"], ["pixim", "tx"]):
+                out.append((parts[1], bytes(int(h, 16) for h in parts[2:])))
+        return out
+
+    def requests(self):
+        return [b for d, b in self.frames() if d == "rx"]
+
+
+@pytest.fixture
+def module_factory(board):
+    started = []
+
+    def start(**settings):
+        module = Module(board, settings)
+        started.append(module)
+        return module
+    yield start
+    for module in started:
+        module.stop()
+
+
+@pytest.fixture
+def module(module_factory):
+    return module_factory()

@@ -1,0 +1,22 @@
+// The module link: the Pixim module on the board's third UART, 38400 baud,
+// 8 data bits, no parity, 1 stop bit, blocking.
+#pragma once
+
+#include <cstdint>
+
+#include "cssl/cssl.h"
+
+inline constexpr const char* kModulePortPath = "/dev/ttymxc2";
+// How long the module may keep us waiting for any byte of an answer.
+inline constexpr int kByteTimeoutMs = 1000;
+
+extern cssl_port* modulePort;
+
+int commInit();
+void commClose();
+// Reads exactly `count` bytes unless the module falls silent for
+// `kByteTimeoutMs`; returns how many arrived.
+int commRead(uint8_t* buffer, uint16_t count);
+// The same with a time-out of the caller's choice.
+int commReadWithin(uint8_t* buffer, uint16_t count, int timeout_ms);
+int commWrite(const uint8_t* data, uint16_t count);

@@ -1,0 +1,17 @@
+// Framing of the Pixim module's request/response protocol.
+#pragma once
+
+#include <cstdint>
+
+// 0 is success; the program's own protocol faults are
+// PixErrorCodeInternalError; any other value is the module's error code.
+enum PixErrorCode : int {
+    PixErrorCodeSuccess = 0,
+    PixErrorCodeInternalError = 2,
+};
+
+// Sends command, payload length, payload and checksum in one write.
+int sendPacket(uint8_t command, const uint8_t* payload, uint8_t length);
+// Reads one response; a data response must carry exactly `expected` bytes,
+// which land in `buffer`.
+int recvResponse(uint8_t* buffer, uint16_t expected);

@@ -1,0 +1,280 @@
+// The Pixim framing, commands and value conversions, with the module link
+// on a real pseudo-terminal whose master side plays the module.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "comm.h"
+#include "params.h"
+#include "pixim_commands.h"
+#include "pixim_packet.h"
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+class ModuleLink : public testing::Test {
+protected:
+    void SetUp() override {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master_, 0);
+        ASSERT_EQ(grantpt(master_), 0);
+        ASSERT_EQ(unlockpt(master_), 0);
+        cssl_start();
+        modulePort = cssl_open(ptsname(master_), nullptr, 0, 38400, 0, 8, 1);
+        ASSERT_NE(modulePort, nullptr);
+    }
+    void TearDown() override {
+        commClose();
+        close(master_);
+    }
+
+    // What the module received since the last call.
+    bytes sent() {
+        bytes out;
+        uint8_t buffer[512];
+        pollfd p{master_, POLLIN, 0};
+        while (poll(&p, 1, 50) == 1) {
+            const ssize_t n = read(master_, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            out.insert(out.end(), buffer, buffer + n);
+        }
+        return out;
+    }
+
+    void answer(const bytes& reply) {
+        ASSERT_EQ(write(master_, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
+    }
+
+    // Runs an exchange and returns its result with what it printed.
+    template <typename F>
+    std::pair<int, std::string> printed(F exchange) {
+        testing::internal::CaptureStdout();
+        const int result = exchange();
+        std::fflush(stdout);
+        return {result, testing::internal::GetCapturedStdout()};
+    }
+
+    int master_ = -1;
+};
+
+TEST_F(ModuleLink, RequestFramesOnTheWire) {
+    answer({0x01});
+    EXPECT_EQ(OsdClearText(0), 0);
+    EXPECT_EQ(sent(), (bytes{0x44, 0x01, 0x00, 0xBA}));
+    answer({0x01});
+    OsdClearText(1);
+    EXPECT_EQ(sent(), (bytes{0x44, 0x01, 0x01, 0xB9}));
+
+    struct {
+        uint16_t id;
+        int32_t value;
+        bytes wire;
+    } const cases[] = {
+        {0x2E, 1, {0x02, 0x03, 0x00, 0x2E, 0x01, 0xCB}},
+        {0x25, 6500, {0x02, 0x04, 0x00, 0x25, 0x19, 0x64, 0x57}},
+        {0x0F, -6, {0x02, 0x03, 0x00, 0x0F, 0xFA, 0xF1}},
+        {0x75, -2, {0x02, 0x06, 0x00, 0x75, 0xFF, 0xFF, 0xFF, 0xFE, 0x87}},
+    };
+    for (const auto& c : cases) {
+        uint8_t buffer[4] = {};
+        valueToBuffer(c.value, paramTypeOf(c.id), buffer);
+        answer({0x01});
+        EXPECT_EQ(SetProperty(c.id, paramTypeOf(c.id), buffer), 0);
+        EXPECT_EQ(sent(), c.wire);
+    }
+}
+
+TEST_F(ModuleLink, GetPropertyUnpacksTheAnswer) {
+    uint8_t value[4] = {};
+    answer({0x02, 0x01, 0x01, 0xFB});
+    EXPECT_EQ(GetProperty(0x2E, PixTypeU8, value), 0);
+    EXPECT_EQ(sent(), (bytes{0x03, 0x02, 0x00, 0x2E, 0xCC}));
+    EXPECT_EQ(bufferToValue(PixTypeU8, value), 1);
+
+    answer({0x02, 0x04, 0xFF, 0xFF, 0xFF, 0xF8, 0x04});
+    EXPECT_EQ(GetProperty(0x75, PixTypeS32, value), 0);
+    EXPECT_EQ(bufferToValue(PixTypeS32, value), -8);
+
+    answer({0x02, 0x02, 0x2A, 0xF8, 0xD9});
+    EXPECT_EQ(GetProperty(0x25, PixTypeS16, value), 0);
+    EXPECT_EQ(bufferToValue(PixTypeS16, value), 11000);
+}
+
+TEST_F(ModuleLink, AnErrorAnswerLeavesTheValueAlone) {
+    uint8_t value[4] = {0x5A, 0, 0, 0};
+    answer({0x04, 0x07, 0xF4});
+    EXPECT_EQ(printed([&] { return GetProperty(0x2E, PixTypeU8, value); }),
+              std::make_pair(7, std::string("ec2 = 7\n")));
+    EXPECT_EQ(value[0], 0x5A);
+}
+
+TEST_F(ModuleLink, ResponseForms) {
+    answer({0x01});
+    EXPECT_EQ(printed([] { return recvResponse(nullptr, 0); }), std::make_pair(0, std::string()));
+    answer({0x02, 0x00, 0xFD});
+    EXPECT_EQ(printed([] { return recvResponse(nullptr, 0); }), std::make_pair(0, std::string()));
+    answer({0x04, 0x09, 0xF2});
+    EXPECT_EQ(printed([] { return recvResponse(nullptr, 0); }),
+              std::make_pair(9, std::string("ec2 = 9\n")));
+    answer({0x04, 0x09, 0xF3});
+    EXPECT_EQ(printed([] { return recvResponse(nullptr, 0); }),
+              std::make_pair(2, std::string("errChksum PixErrorCodeInternalError\nec1 = 2\n")));
+    uint8_t data[4] = {};
+    answer({0x02, 0x01, 0x01, 0xFA});
+    EXPECT_EQ(printed([&] { return recvResponse(data, 1); }),
+              std::make_pair(2, std::string("recvChksum PixErrorCodeInternalError\n")));
+    answer({0x03});
+    EXPECT_EQ(printed([] { return recvResponse(nullptr, 0); }),
+              std::make_pair(2, std::string("NAK PixErrorCodeInternalError\n")));
+}
+
+TEST_F(ModuleLink, StrayBytesAfterAnUnknownTypeAreDiscarded) {
+    answer({0x00, 0x11, 0x22, 0x33});
+    EXPECT_EQ(printed([] { return recvResponse(nullptr, 0); }),
+              std::make_pair(2, std::string("default PixErrorCodeInternalError\n")));
+    answer({0x01});  // the next exchange starts clean
+    EXPECT_EQ(recvResponse(nullptr, 0), 0);
+}
+
+TEST_F(ModuleLink, AnAnswerOfAnotherSizeFailsAndIsConsumedWhole) {
+    uint8_t data[4] = {};
+    answer({0x02, 0x02, 0x01, 0x02, 0xFA});
+    EXPECT_EQ(printed([&] { return recvResponse(data, 1); }), std::make_pair(2, std::string()));
+    answer({0x01});
+    EXPECT_EQ(recvResponse(nullptr, 0), 0);
+}
+
+TEST_F(ModuleLink, AnAnswerInPiecesIsGathered) {
+    uint8_t data[4] = {};
+    answer({0x02, 0x04});
+    answer({0x00, 0x00});
+    answer({0x00, 0x05, 0xF4});
+    EXPECT_EQ(recvResponse(data, 4), 0);
+    EXPECT_EQ(data[3], 5);
+}
+
+TEST_F(ModuleLink, ASilentModuleTimesOut) {
+    EXPECT_EQ(printed([] { return recvResponse(nullptr, 0); }),
+              std::make_pair(2, std::string("timeout PixErrorCodeInternalError\n")));
+    answer({0x02});  // and one that stops in mid-answer
+    EXPECT_EQ(printed([] { return recvResponse(nullptr, 0); }),
+              std::make_pair(2, std::string("timeout PixErrorCodeInternalError\n")));
+}
+
+TEST_F(ModuleLink, PortSettingsAreRawAt38400EightNoneOne) {
+    termios t{};
+    ASSERT_EQ(tcgetattr(modulePort->fd, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CREAD | CLOCAL), CS8 | CREAD | CLOCAL);
+    EXPECT_EQ(t.c_iflag, static_cast<tcflag_t>(IGNPAR));
+    EXPECT_EQ(t.c_lflag, 0u);
+    EXPECT_EQ(t.c_cc[VMIN], 1);
+    EXPECT_EQ(t.c_cc[VTIME], 0);
+}
+
+TEST(Cssl, SetupTable) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    grantpt(master);
+    unlockpt(master);
+    cssl_start();
+    cssl_port* port = cssl_open(ptsname(master), nullptr, 0, 9600, 0, 8, 1);
+    ASSERT_NE(port, nullptr);
+    struct {
+        int baud, bits, parity, stop;
+        speed_t speed;
+        tcflag_t flags;
+    } const cases[] = {
+        {134, 8, 0, 1, B9600, CS8},          {1800, 5, 3, 0, B9600, CS8},
+        {115200, 7, 1, 2, B115200, CS7 | PARENB | PARODD | CSTOPB},
+        {57600, 6, 2, 1, B57600, CS8 | PARENB}, {75, 8, 8, 3, B75, CS8},
+    };
+    for (const auto& c : cases) {
+        cssl_setup(port, c.baud, c.bits, c.parity, c.stop);
+        // A pseudo-terminal keeps the speed but forces 8 bits without parity,
+        // so the size and parity are read from what the library applied.
+        termios t{};
+        tcgetattr(port->fd, &t);
+        EXPECT_EQ(cfgetispeed(&t), c.speed) << c.baud;
+        EXPECT_EQ(port->settings.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB), c.flags) << c.baud;
+        EXPECT_EQ(port->settings.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+        EXPECT_EQ(cssl_geterror(), CSSL_OK);
+    }
+    cssl_close(port);
+    EXPECT_STREQ(cssl_error_message(), "cssl: OK");
+    close(master);
+}
+
+TEST(CsslDeathTest, StartAndOpenFailures) {
+    // Each in a fresh process: starting the library cannot be undone.
+    EXPECT_EXIT(
+        {
+            std::exit(cssl_open("/dev/null", nullptr, 0, 38400, 0, 8, 1) == nullptr &&
+                              std::string(cssl_error_message()) == "cssl: not started"
+                          ? 0
+                          : 1);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            cssl_start();
+            const bool missing = cssl_open("/no/such/port", nullptr, 0, 38400, 0, 8, 1) == nullptr &&
+                                 std::string(cssl_error_message()) == "cssl: cannot open file";
+            cssl_close(nullptr);
+            std::exit(missing && std::string(cssl_error_message()) == "cssl: null pointer" ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(
+        {
+            // Every real-time signal taken: the library cannot start.
+            for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
+                signal(sig, SIG_IGN);
+            }
+            cssl_start();
+            const bool no_signal = std::string(cssl_error_message()) == "cssl: there's no free signal";
+            testing::internal::CaptureStdout();
+            const int result = commInit();
+            const std::string out = testing::internal::GetCapturedStdout();
+            std::exit(no_signal && result == -1 && out == "!!!cssl: not started\n" ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+TEST(Params, TypeRule) {
+    EXPECT_EQ(paramTypeOf(0x38), PixTypeS32);
+    EXPECT_EQ(paramTypeOf(0x75), PixTypeS32);
+    EXPECT_EQ(paramTypeOf(0x25), PixTypeS16);
+    EXPECT_EQ(paramTypeOf(0x27), PixTypeS16);
+    EXPECT_EQ(paramTypeOf(0x0F), PixTypeS8);
+    EXPECT_EQ(paramTypeOf(0x00), PixTypeU8);
+    EXPECT_EQ(paramTypeOf(0x8F), PixTypeU8);
+    for (const PixParam& p : kParams) {
+        EXPECT_EQ(paramTypeOf(p.id), p.type) << p.option;
+    }
+}
+
+TEST(Params, ValuesRoundTripAtTheirWidth) {
+    struct {
+        int type;
+        int32_t in;
+        int32_t out;
+    } const cases[] = {
+        {PixTypeS8, -42, -42}, {PixTypeU8, -42, 0xD6}, {PixTypeU8, 300, 44},
+        {PixTypeS16, -20, -20}, {PixTypeS16, 11000, 11000}, {PixTypeS16, 70000, 4464},
+        {PixTypeS32, -8, -8}, {PixTypeS32, INT32_MIN, INT32_MIN},
+    };
+    for (const auto& c : cases) {
+        uint8_t buffer[4] = {};
+        valueToBuffer(c.in, c.type, buffer);
+        EXPECT_EQ(bufferToValue(c.type, buffer), c.out) << c.type << " " << c.in;
+    }
+}
+
+}  // namespace
