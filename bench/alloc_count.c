@@ -16,7 +16,8 @@ static char pool[4096];
 static size_t pool_used;
 
 void* malloc(size_t n) {
-    if (!real_malloc) real_malloc = (void* (*)(size_t))dlsym(RTLD_NEXT, "malloc");
+    if (!real_malloc)
+        real_malloc = (void* (*)(size_t))dlsym(RTLD_NEXT, "malloc");
     ++count;
     return real_malloc(n);
 }
@@ -35,7 +36,8 @@ void* calloc(size_t a, size_t b) {
 }
 
 void* realloc(void* p, size_t n) {
-    if (!real_realloc) real_realloc = (void* (*)(void*, size_t))dlsym(RTLD_NEXT, "realloc");
+    if (!real_realloc)
+        real_realloc = (void* (*)(void*, size_t))dlsym(RTLD_NEXT, "realloc");
     ++count;
     return real_realloc(p, n);
 }

@@ -34,8 +34,8 @@ void render_luma(uint8_t* y_plane, uint32_t width, uint32_t height, uint32_t seq
         for (uint32_t x = 0; x < width; ++x) {
             const uint32_t ramp = (x + y + seq * 4) % 180;
             const uint32_t grain = ((x * 2654435761U) ^ (y * 40503U) ^ (seq * 97U)) >> 27;
-            row[x] = (x - bar) % width < 16 ? kLight
-                                            : static_cast<uint8_t>(kDark + 10 + ramp + grain);
+            row[x] =
+                (x - bar) % width < 16 ? kLight : static_cast<uint8_t>(kDark + 10 + ramp + grain);
         }
     }
 }

@@ -31,7 +31,7 @@ using namespace boardsim;
 struct options {
     std::string base;
     int delay_ms = 0;
-    long stop_after = -1;      // answer with the stop byte instead of the Nth echo (1-based)
+    long stop_after = -1;  // answer with the stop byte instead of the Nth echo (1-based)
     int stop_byte = 0x40;
     long wrong_index_at = -1;  // answer the Nth frame with another index
     long silent_after = -1;    // never answer the Nth frame

@@ -61,9 +61,9 @@ int width_of(unsigned id) {
 }
 
 std::map<unsigned, int32_t> g_properties = {
-    {0x2E, 1}, {0x2F, 60}, {0x1A, 1},    {0x1B, 18}, {0x8F, 0},  {0x30, 1}, {0x33, 0},
-    {0x22, 2}, {0x23, 1},  {0x25, 5600}, {0x26, 0},  {0x27, 0},  {0x12, 1}, {0x15, 128},
-    {0x16, 10}, {0x75, 0}, {0x38, 0},    {0x0C, 1},  {0x0F, 0},
+    {0x2E, 1},  {0x2F, 60}, {0x1A, 1},    {0x1B, 18}, {0x8F, 0}, {0x30, 1}, {0x33, 0},
+    {0x22, 2},  {0x23, 1},  {0x25, 5600}, {0x26, 0},  {0x27, 0}, {0x12, 1}, {0x15, 128},
+    {0x16, 10}, {0x75, 0},  {0x38, 0},    {0x0C, 1},  {0x0F, 0},
 };
 
 void log_line(const std::string& line) {
@@ -178,7 +178,10 @@ void log_termios(int slave) {
         return;
     }
     const speed_t speed = cfgetospeed(&t);
-    const char* baud = speed == B38400 ? "38400" : speed == B9600 ? "9600" : speed == B115200 ? "115200" : "other";
+    const char* baud = speed == B38400    ? "38400"
+                       : speed == B9600   ? "9600"
+                       : speed == B115200 ? "115200"
+                                          : "other";
     const int bits = (t.c_cflag & CSIZE) == CS8 ? 8 : (t.c_cflag & CSIZE) == CS7 ? 7 : 0;
     const char parity = (t.c_cflag & PARENB) == 0 ? 'N' : (t.c_cflag & PARODD) != 0 ? 'O' : 'E';
     const int stop = (t.c_cflag & CSTOPB) != 0 ? 2 : 1;
@@ -188,7 +191,8 @@ void log_termios(int slave) {
     char line[160];
     std::snprintf(line, sizeof line, "pixim termios %s %d%c%d %s vmin=%d vtime=%d%s%s", baud, bits,
                   parity, stop, raw ? "raw" : "cooked", t.c_cc[VMIN], t.c_cc[VTIME],
-                  (t.c_cflag & CREAD) != 0 ? " cread" : "", (t.c_cflag & CLOCAL) != 0 ? " clocal" : "");
+                  (t.c_cflag & CREAD) != 0 ? " cread" : "",
+                  (t.c_cflag & CLOCAL) != 0 ? " clocal" : "");
     log_line(std::string(line) + (flow ? " flow" : ""));
 }
 
@@ -197,7 +201,9 @@ std::vector<uint8_t> answer(const std::vector<uint8_t>& request, bool* silent, b
     const uint8_t command = request[0];
     const uint8_t length = request[1];
     const unsigned id = length >= 2 ? unsigned{request[2]} << 8 | request[3] : 0;
-    const bool faulty = !g_fault.kind.empty() && (g_fault.id < 0 || (command != 0x44 && g_fault.id == static_cast<long>(id)));
+    const bool faulty =
+        !g_fault.kind.empty() &&
+        (g_fault.id < 0 || (command != 0x44 && g_fault.id == static_cast<long>(id)));
     const std::string kind = faulty ? g_fault.kind : "";
     *silent = kind == "silent";
     *split = kind == "split";
@@ -230,8 +236,10 @@ std::vector<uint8_t> answer(const std::vector<uint8_t>& request, bool* silent, b
         }
         case 0x03: {  // GetProperty: a data answer at the property's width
             const int width = width_of(id);
-            const auto value = static_cast<uint32_t>(g_properties.count(id) != 0 ? g_properties[id] : 0);
-            std::vector<uint8_t> d = {0x02, static_cast<uint8_t>(width + (kind == "count" ? 1 : 0))};
+            const auto value =
+                static_cast<uint32_t>(g_properties.count(id) != 0 ? g_properties[id] : 0);
+            std::vector<uint8_t> d = {0x02,
+                                      static_cast<uint8_t>(width + (kind == "count" ? 1 : 0))};
             for (int i = width - 1; i >= 0; --i) {
                 d.push_back(static_cast<uint8_t>(value >> (8 * i)));
             }
@@ -331,7 +339,8 @@ int main() {
         if (g_wire) {
             wire_wait_bytes(static_cast<long>(request.size()));
         }
-        if (complement_sum(std::vector<uint8_t>(request.begin(), request.end() - 1)) != request.back()) {
+        if (complement_sum(std::vector<uint8_t>(request.begin(), request.end() - 1)) !=
+            request.back()) {
             send(master, {0x03}, false);  // a garbled request is refused
             continue;
         }

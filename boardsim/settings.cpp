@@ -14,11 +14,11 @@ struct errno_entry {
 };
 
 constexpr errno_entry kErrnos[] = {
-    {"EPERM", EPERM},   {"ENOENT", ENOENT},   {"EINTR", EINTR},         {"EIO", EIO},
-    {"ENXIO", ENXIO},   {"EBADF", EBADF},     {"EAGAIN", EAGAIN},       {"ENOMEM", ENOMEM},
-    {"EACCES", EACCES}, {"EFAULT", EFAULT},   {"EBUSY", EBUSY},         {"ENODEV", ENODEV},
-    {"EINVAL", EINVAL}, {"ENOTTY", ENOTTY},   {"ENOSPC", ENOSPC},       {"EPIPE", EPIPE},
-    {"ERANGE", ERANGE}, {"ENOSYS", ENOSYS},   {"ETIMEDOUT", ETIMEDOUT}, {"EREMOTEIO", EREMOTEIO},
+    {"EPERM", EPERM},   {"ENOENT", ENOENT}, {"EINTR", EINTR},         {"EIO", EIO},
+    {"ENXIO", ENXIO},   {"EBADF", EBADF},   {"EAGAIN", EAGAIN},       {"ENOMEM", ENOMEM},
+    {"EACCES", EACCES}, {"EFAULT", EFAULT}, {"EBUSY", EBUSY},         {"ENODEV", ENODEV},
+    {"EINVAL", EINVAL}, {"ENOTTY", ENOTTY}, {"ENOSPC", ENOSPC},       {"EPIPE", EPIPE},
+    {"ERANGE", ERANGE}, {"ENOSYS", ENOSYS}, {"ETIMEDOUT", ETIMEDOUT}, {"EREMOTEIO", EREMOTEIO},
     {"EMFILE", EMFILE}, {"EROFS", EROFS},
 };
 
@@ -148,7 +148,8 @@ settings read_settings() {
     s.request_faults = parse_request_faults(env("BOARDSIM_FAIL"));
     s.unpaced = env("BOARDSIM_UNPACED") == "1";
     s.max_bufs = env_number("BOARDSIM_MAX_BUFS", s.max_bufs);
-    s.field = env("BOARDSIM_FIELD").empty() ? -1 : static_cast<int32_t>(env_number("BOARDSIM_FIELD", 0));
+    s.field =
+        env("BOARDSIM_FIELD").empty() ? -1 : static_cast<int32_t>(env_number("BOARDSIM_FIELD", 0));
     s.frame_fault = env("BOARDSIM_FRAME_FAULT");
     s.fault_seqs = parse_numbers(env("BOARDSIM_FAULT_SEQS"));
     s.jpeg_size = env_number("BOARDSIM_JPEG_SIZE", 0);

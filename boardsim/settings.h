@@ -49,13 +49,13 @@ struct settings {
     std::vector<request_fault> request_faults;
 
     // Streaming.
-    bool unpaced = false;     // frames as fast as they are asked for
-    uint32_t max_bufs = 32;   // the most buffers the driver allocates
-    int32_t field = -1;       // field value reported in formats; -1: V4L2_FIELD_NONE
-    std::string frame_fault;  // empty, nosoi, noeoi, twoeoi, pastused, overlong, badindex
+    bool unpaced = false;              // frames as fast as they are asked for
+    uint32_t max_bufs = 32;            // the most buffers the driver allocates
+    int32_t field = -1;                // field value reported in formats; -1: V4L2_FIELD_NONE
+    std::string frame_fault;           // empty, nosoi, noeoi, twoeoi, pastused, overlong, badindex
     std::vector<uint32_t> fault_seqs;  // frames the fault applies to; empty: all
     uint32_t jpeg_size = 0;            // JPEG frames padded or shrunk to this size
-    std::string poll_fault;  // timeout, many, error:ERRNO, err, nval, hup, noin
+    std::string poll_fault;            // timeout, many, error:ERRNO, err, nval, hup, noin
 };
 
 const settings& get_settings();

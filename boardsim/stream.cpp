@@ -224,7 +224,8 @@ int64_t interval_ns(const driver_state* d) {
 
 timespec due_time(const driver_state* d, uint32_t seq) {
     const int64_t ns = static_cast<int64_t>(g_stream.t0.tv_nsec) + interval_ns(d) * seq;
-    return {g_stream.t0.tv_sec + static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    return {g_stream.t0.tv_sec + static_cast<time_t>(ns / 1000000000),
+            static_cast<long>(ns % 1000000000)};
 }
 
 // Waits until the next frame is due; -EINTR when a signal came first.
@@ -235,7 +236,8 @@ int wait_for_frame(const driver_state* d) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     // A frame whose time has passed without a buffer was lost, as on a sensor.
-    const int64_t elapsed = (now.tv_sec - g_stream.t0.tv_sec) * 1000000000LL + now.tv_nsec - g_stream.t0.tv_nsec;
+    const int64_t elapsed =
+        (now.tv_sec - g_stream.t0.tv_sec) * 1000000000LL + now.tv_nsec - g_stream.t0.tv_nsec;
     const auto missed = static_cast<uint32_t>(elapsed / interval_ns(d));
     if (missed > g_stream.next_seq) {
         g_stream.next_seq = missed;
@@ -251,7 +253,8 @@ bool fault_applies(uint32_t seq) {
 }
 
 // Fills buffer `index` with frame `seq`, with the configured frame fault.
-uint32_t produce_frame(const driver_state* d, uint32_t index, uint32_t seq, uint32_t* reported_index) {
+uint32_t produce_frame(const driver_state* d, uint32_t index, uint32_t seq,
+                       uint32_t* reported_index) {
     const settings& s = get_settings();
     uint8_t* data = g_stream.buffers + static_cast<size_t>(index) * d->buf_length;
     const std::string& fault = fault_applies(seq) ? s.frame_fault : std::string();
@@ -378,7 +381,8 @@ int stream_ioctl(unsigned long request, void* arg) {
                 adjust_format(d, w, h, pf);
                 fill_format(d, f);
             }
-            trace("VIDIOC_S_FMT width=%u height=%u pixfmt=%s = %s", w, h, fourcc(pf, fc), result_text(rc, rb));
+            trace("VIDIOC_S_FMT width=%u height=%u pixfmt=%s = %s", w, h, fourcc(pf, fc),
+                  result_text(rc, rb));
             return rc;
         }
         case abi::G_FMT: {

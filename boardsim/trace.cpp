@@ -18,7 +18,8 @@ constexpr int kTraceFdFloor = 900;
 int trace_fd() {
     static const int fd = [] {
         const std::string path = get_settings().dir + "/trace";
-        const int opened = real::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        const int opened =
+            real::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         // Moved out of the way, so that the program's own descriptors are
         // numbered as they would be on the board.
         const int moved = opened < 0 ? -1 : fcntl(opened, F_DUPFD_CLOEXEC, kTraceFdFloor);

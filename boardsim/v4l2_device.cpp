@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/eventfd.h>
 
+#include <sys/mman.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -10,7 +11,6 @@
 #include <cstring>
 #include <map>
 #include <string>
-#include <sys/mman.h>
 
 #include "board_abi.h"
 #include "real_libc.h"

@@ -84,8 +84,8 @@ void parse_fps(const char* text, capture_params* p) {
 
 void parse_crop(const char* text, capture_params* p) {
     errno = 0;
-    const int n = std::sscanf(text, "%u,%u,%u,%u", &p->crop[0], &p->crop[1], &p->crop[2],
-                              &p->crop[3]);
+    const int n =
+        std::sscanf(text, "%u,%u,%u,%u", &p->crop[0], &p->crop[1], &p->crop[2], &p->crop[3]);
     if (n < 0) {
         error(1, errno, "crop option parsing failed");
     }

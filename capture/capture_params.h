@@ -14,7 +14,7 @@ struct capture_params {
     uint32_t fps_num = 0;  // 0: no frame rate requested
     uint32_t fps_denom = 0;
     uint32_t pixfmt = V4L2_PIX_FMT_YUV420;  // little-endian fourcc
-    int qscale = 0;       // 0: leave the device's JPEG quality
+    int qscale = 0;                         // 0: leave the device's JPEG quality
     int ae = 0;
     int awb = 0;
     int count = -1;  // iterations still allowed; -1: unlimited

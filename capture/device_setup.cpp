@@ -148,8 +148,8 @@ void map_buffer(int fd, v4l2_buffer* record, uint32_t index, void** start_out,
         return;
     }
     *length_out = record->length;
-    void* start = mmap(nullptr, record->length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_LOCKED,
-                       fd, static_cast<off_t>(record->m.offset));
+    void* start = mmap(nullptr, record->length, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_LOCKED, fd,
+                       static_cast<off_t>(record->m.offset));
     if (start == MAP_FAILED) {
         error(1, errno, "mmap buffer %u failed", index);
     }

@@ -90,13 +90,13 @@ bool wait_for_frame(int fd) {
 }
 
 class frame_loop {
-public:
+  public:
     frame_loop(const capture_params& params, capture_device device, out_file* sink, int pipe_fd)
         : p_(params), dev_(device), sink_(sink), pipe_fd_(pipe_fd) {}
 
     void run();
 
-private:
+  private:
     bool jpeg_ = false;
     // Where the kept frame's data lies in its buffer.
     struct payload {
@@ -159,8 +159,8 @@ bool frame_loop::keep(const kovlin_buf& e, uint32_t bytesused, uint32_t seq, pay
         if (p_.scroll == 0) {
             std::fputs("\n", stderr);
         }
-        error(0, 0, " seq: %5zu, JPEG frame size %5zu < 5000, skip frame",
-              static_cast<size_t>(seq), static_cast<size_t>(jpeg_size));
+        error(0, 0, " seq: %5zu, JPEG frame size %5zu < 5000, skip frame", static_cast<size_t>(seq),
+              static_cast<size_t>(jpeg_size));
         return false;
     }
     *out = {start + jpeg_start, jpeg_size};
@@ -252,7 +252,8 @@ bool frame_loop::hand_off_and_output(const v4l2_buffer& rec, const payload& fram
 
     uint32_t len = 0;
     if (p_.mjpeg_http != nullptr && sink_ != nullptr) {
-        const size_t n = format_part_header(header_, header_size_, p_.mjpeg_http, frame.size, t_dq_);
+        const size_t n =
+            format_part_header(header_, header_size_, p_.mjpeg_http, frame.size, t_dq_);
         error_count += out_file_write(sink_, header_, n);
         len = static_cast<uint32_t>(n);
     }

@@ -13,8 +13,8 @@ struct frame_stats {
     uint64_t period_usec;  // between the last two dequeues with a line; 0 on the first
     uint64_t search_usec;
     uint64_t sent_usec;
-    uint32_t len;                        // bytes of this frame passed to the sink
-    const double* size_history;          // the last (at most) ten lens, NaN where none yet
+    uint32_t len;                // bytes of this frame passed to the sink
+    const double* size_history;  // the last (at most) ten lens, NaN where none yet
 };
 
 // Writes the line (without "\r" before or "\n" after it).

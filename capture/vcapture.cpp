@@ -18,9 +18,8 @@ int main(int argc, char* argv[]) {
 
     out_file* sink = nullptr;
     if (params.out != nullptr) {
-        sink = out_file_open(params.out,
-                             O_WRONLY | O_CREAT | O_NOCTTY | O_APPEND | O_LARGEFILE | O_NOATIME,
-                             0664);
+        sink = out_file_open(
+            params.out, O_WRONLY | O_CREAT | O_NOCTTY | O_APPEND | O_LARGEFILE | O_NOATIME, 0664);
     }
     int pipe_fd = -1;
     if (params.pipe != nullptr) {

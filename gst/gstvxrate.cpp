@@ -33,7 +33,8 @@ GstFlowReturn vxrate_transform_ip(GstBaseTransform* trans, GstBuffer* /*buffer*/
     GstVxRate* self = as_vxrate(trans);
     timeval tv{};
     gettimeofday(&tv, nullptr);
-    const guint64 now = static_cast<guint64>(tv.tv_sec) * 1000000 + static_cast<guint64>(tv.tv_usec);
+    const guint64 now =
+        static_cast<guint64>(tv.tv_sec) * 1000000 + static_cast<guint64>(tv.tv_usec);
 
     guint64 period = 0;
     gdouble rate = 0.0;
@@ -61,10 +62,9 @@ gboolean vxrate_event(GstBaseTransform* trans, GstEvent* event) {
 
 void gst_vxrate_base_init(gpointer g_class) {
     GstElementClass* element_class = GST_ELEMENT_CLASS(g_class);
-    gst_element_class_set_static_metadata(element_class, "video frame rate analyzer",
-                                          "Filter/Analyzer/Video",
-                                          "Frame rate analyze/report filter",
-                                          "camboard developers <dev@camboard.invalid>");
+    gst_element_class_set_static_metadata(
+        element_class, "video frame rate analyzer", "Filter/Analyzer/Video",
+        "Frame rate analyze/report filter", "camboard developers <dev@camboard.invalid>");
     gst_element_class_add_static_pad_template(element_class, &src_template);
     gst_element_class_add_static_pad_template(element_class, &sink_template);
 }
@@ -101,9 +101,9 @@ GType gst_vxrate_get_type(void) {
             gst_vxrate_init,
             nullptr,  // value_table
         };
-        const GType type = g_type_register_static(GST_TYPE_BASE_TRANSFORM,
-                                                  g_intern_static_string("GstVxRate"), &info,
-                                                  static_cast<GTypeFlags>(0));
+        const GType type =
+            g_type_register_static(GST_TYPE_BASE_TRANSFORM, g_intern_static_string("GstVxRate"),
+                                   &info, static_cast<GTypeFlags>(0));
         if (gst_vxrate_debug == nullptr) {
             GST_DEBUG_CATEGORY_INIT(gst_vxrate_debug, "vxrate", 0, "vxrate element");
         }

@@ -5,12 +5,12 @@
 
 struct PixParam {
     uint16_t id;
-    int type;                // value type code
-    const char* option;      // command-line option
-    int min;                 // accepted range of the option, inclusive
+    int type;            // value type code
+    const char* option;  // command-line option
+    int min;             // accepted range of the option, inclusive
     int max;
-    const char* echo;        // printed when the option takes a value
-    bool offset_encoded;     // negative values stored as 100 - v in the files
+    const char* echo;     // printed when the option takes a value
+    bool offset_encoded;  // negative values stored as 100 - v in the files
 };
 
 inline constexpr int kParamCount = 19;

@@ -35,7 +35,8 @@ void from_big_endian(const uint8_t* in, int width, uint8_t* value) {
         const auto v = static_cast<uint16_t>(in[0] * 256 + in[1]);
         std::memcpy(value, &v, 2);
     } else {
-        const uint32_t v = uint32_t{in[0]} << 24 | uint32_t{in[1]} << 16 | uint32_t{in[2]} << 8 | in[3];
+        const uint32_t v =
+            uint32_t{in[0]} << 24 | uint32_t{in[1]} << 16 | uint32_t{in[2]} << 8 | in[3];
         std::memcpy(value, &v, 4);
     }
 }

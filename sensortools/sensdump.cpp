@@ -22,8 +22,8 @@ int main(int argc, char* argv[]) {
     mt9d131_set_page(fd, static_cast<uint8_t>(page));
     for (unsigned reg = 0; reg < 256; ++reg) {
         char bits[22];
-        const uint16_t value = format_bits(mt9d131_reg_read(fd, static_cast<uint8_t>(reg)), 16,
-                                           ',', bits);
+        const uint16_t value =
+            format_bits(mt9d131_reg_read(fd, static_cast<uint8_t>(reg)), 16, ',', bits);
         std::printf("0x%02X: %5u 0x%04X %s\n", reg, unsigned{value}, unsigned{value}, bits);
     }
     close(fd);

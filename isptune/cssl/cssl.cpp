@@ -16,13 +16,8 @@ struct sigaction g_installed_action {};
 struct sigaction g_saved_action {};
 
 constexpr const char* kMessages[] = {
-    "cssl: OK",
-    "cssl: there's no free signal",
-    "cssl: not started",
-    "cssl: null pointer",
-    "cssl: oops",
-    "cssl: out of memory",
-    "cssl: cannot open file",
+    "cssl: OK",   "cssl: there's no free signal", "cssl: not started",      "cssl: null pointer",
+    "cssl: oops", "cssl: out of memory",          "cssl: cannot open file",
 };
 
 // Runs in signal context: reads what arrived on a port opened with a

@@ -78,8 +78,8 @@ TEST(CaptureParams, PositionalsAnywhereAndUniquePrefixes) {
 }
 
 TEST(CaptureParams, NumbersAreTakenAsAtoiGivesThem) {
-    const capture_params p = parse({"-count", "x", "-skip", "-5", "-ae", "7", "-awb", "0",
-                                    "-bufs", "3abc", "wide", "480"});
+    const capture_params p = parse(
+        {"-count", "x", "-skip", "-5", "-ae", "7", "-awb", "0", "-bufs", "3abc", "wide", "480"});
     EXPECT_EQ(p.count, 0);
     EXPECT_EQ(p.skip, 1);  // below 1 becomes 1
     EXPECT_EQ(p.ae, 1);
@@ -91,8 +91,8 @@ TEST(CaptureParams, NumbersAreTakenAsAtoiGivesThem) {
 }
 
 TEST(CaptureParams, LastValueWins) {
-    const capture_params p = parse({"-out", "a", "-out", "b", "-format", "grey", "-format",
-                                    "yuv420", "1", "2"});
+    const capture_params p =
+        parse({"-out", "a", "-out", "b", "-format", "grey", "-format", "yuv420", "1", "2"});
     EXPECT_STREQ(p.out, "b");
     EXPECT_EQ(p.pixfmt, V4L2_PIX_FMT_YUV420);
 }
@@ -130,9 +130,12 @@ TEST(CaptureParams, FormatWords) {
 }
 
 TEST(CaptureParams, OptionErrorsFollowGetoptsOwnDiagnostic) {
-    refuse({"-q", "1", "1"}, "^vcapture: option '-q' is ambiguous.*\nvcapture: option parsing failed\n$");
-    refuse({"-bogus", "1", "1"}, "unrecognized option '-bogus'\nvcapture: option parsing failed\n$");
-    refuse({"1", "1", "-count"}, "option '-count' requires an argument\nvcapture: option parsing failed\n$");
+    refuse({"-q", "1", "1"},
+           "^vcapture: option '-q' is ambiguous.*\nvcapture: option parsing failed\n$");
+    refuse({"-bogus", "1", "1"},
+           "unrecognized option '-bogus'\nvcapture: option parsing failed\n$");
+    refuse({"1", "1", "-count"},
+           "option '-count' requires an argument\nvcapture: option parsing failed\n$");
     refuse({"-quiet=1", "1", "1"}, "doesn't allow an argument\nvcapture: option parsing failed\n$");
 }
 

@@ -37,8 +37,8 @@ struct image {
 
 image search(const bytes& b, uint32_t bytesused) {
     image i;
-    i.result = find_jpeg_image(b.data(), static_cast<uint32_t>(b.size()), bytesused, &i.start,
-                               &i.size);
+    i.result =
+        find_jpeg_image(b.data(), static_cast<uint32_t>(b.size()), bytesused, &i.start, &i.size);
     return i;
 }
 
@@ -96,9 +96,10 @@ TEST(FrameStats, FirstLineHasNoPeriodYet) {
         h = NAN;
     }
     history[0] = 4608;
-    EXPECT_EQ(stats_line({0, 0, 4608, 0, 0, 156, 4608, history}),
-              "stream: buf: 0, seq:     0, bytes:   4608, frame period(usec):      0, rate:  0.000, "
-              "jpeg search:      0, file sent:    156, kbitrate:    inf, avg:    inf ");
+    EXPECT_EQ(
+        stats_line({0, 0, 4608, 0, 0, 156, 4608, history}),
+        "stream: buf: 0, seq:     0, bytes:   4608, frame period(usec):      0, rate:  0.000, "
+        "jpeg search:      0, file sent:    156, kbitrate:    inf, avg:    inf ");
 }
 
 TEST(FrameStats, RatesOverTheCurrentPeriod) {
@@ -108,9 +109,10 @@ TEST(FrameStats, RatesOverTheCurrentPeriod) {
     }
     history[0] = 15000;
     history[1] = 25000;
-    EXPECT_EQ(stats_line({1, 12345, 25000, 40000, 7, 250, 25000, history}),
-              "stream: buf: 1, seq: 12345, bytes:  25000, frame period(usec):  40000, rate: 25.000, "
-              "jpeg search:      7, file sent:    250, kbitrate: 5000.000, avg: 4000.000 ");
+    EXPECT_EQ(
+        stats_line({1, 12345, 25000, 40000, 7, 250, 25000, history}),
+        "stream: buf: 1, seq: 12345, bytes:  25000, frame period(usec):  40000, rate: 25.000, "
+        "jpeg search:      7, file sent:    250, kbitrate: 5000.000, avg: 4000.000 ");
 }
 
 TEST(BufferTable, EntriesStartZeroedAndAreBoundsChecked) {

@@ -20,9 +20,9 @@ std::string report(const std::string& message) {
 }
 
 class NamedPipe : public testing::Test {
-protected:
-    std::filesystem::path dir_ = std::filesystem::temp_directory_path() /
-                                 ("pipe-test-" + std::to_string(getpid()));
+  protected:
+    std::filesystem::path dir_ =
+        std::filesystem::temp_directory_path() / ("pipe-test-" + std::to_string(getpid()));
     std::string base_ = (dir_ / "peer").string();
     void SetUp() override { std::filesystem::create_directories(dir_); }
     void TearDown() override { std::filesystem::remove_all(dir_); }

@@ -71,7 +71,7 @@ extern "C" int __wrap_sched_yield() {
 namespace {
 
 class WriteAll : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g_steps.clear();
         g_written.clear();
@@ -131,12 +131,13 @@ TEST_F(WriteAll, SinkReportsAFailedWriteAndGoesOn) {
 }
 
 class Sink : public testing::Test {
-protected:
-    std::filesystem::path dir_ = std::filesystem::temp_directory_path() /
-                                 ("sink-test-" + std::to_string(getpid()));
+  protected:
+    std::filesystem::path dir_ =
+        std::filesystem::temp_directory_path() / ("sink-test-" + std::to_string(getpid()));
     void SetUp() override { std::filesystem::create_directories(dir_); }
     void TearDown() override { std::filesystem::remove_all(dir_); }
-    static constexpr int kFlags = O_WRONLY | O_CREAT | O_NOCTTY | O_APPEND | O_LARGEFILE | O_NOATIME;
+    static constexpr int kFlags =
+        O_WRONLY | O_CREAT | O_NOCTTY | O_APPEND | O_LARGEFILE | O_NOATIME;
 };
 
 TEST_F(Sink, AppendsToAnExistingFileWithoutTruncating) {
@@ -180,8 +181,9 @@ TEST_F(Sink, CloseFailureIsReportedByName) {
     sink->fd = 999;  // not open: close() fails with EBADF
     testing::internal::CaptureStderr();
     out_file_close(sink);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              std::string(program_invocation_name) + ": Error closing stdout: Bad file descriptor\n");
+    EXPECT_EQ(
+        testing::internal::GetCapturedStderr(),
+        std::string(program_invocation_name) + ": Error closing stdout: Bad file descriptor\n");
 }
 
 TEST(Multipart, PartHeaderOfTheWorkedExample) {
@@ -195,7 +197,8 @@ TEST(Multipart, PartHeaderOfTheWorkedExample) {
 
 TEST(Multipart, MicrosecondsAreNotPadded) {
     char buffer[256];
-    const size_t n = format_part_header(buffer, sizeof buffer, "b", 1, INT64_C(7) * 1000000 + 250000);
+    const size_t n =
+        format_part_header(buffer, sizeof buffer, "b", 1, INT64_C(7) * 1000000 + 250000);
     EXPECT_NE(std::string(buffer, n).find("X-Timestamp: 7.250000\r\n"), std::string::npos);
 }
 
@@ -208,8 +211,8 @@ TEST(Multipart, ClosingBoundary) {
 TEST(Multipart, TheLongestHeaderFitsItsBuffer) {
     const std::string boundary(300, 'x');
     std::string buffer(part_header_buffer_size(boundary.c_str()), '\0');
-    const size_t n = format_part_header(buffer.data(), buffer.size(), boundary.c_str(), SIZE_MAX,
-                                        INT64_MAX);
+    const size_t n =
+        format_part_header(buffer.data(), buffer.size(), boundary.c_str(), SIZE_MAX, INT64_MAX);
     const std::string text(buffer.data(), n);
     EXPECT_EQ(text.substr(text.size() - 4), "\r\n\r\n");  // nothing cut
     EXPECT_LT(n, buffer.size() - 1);

@@ -19,7 +19,7 @@ namespace {
 using bytes = std::vector<uint8_t>;
 
 class ModuleLink : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         master_ = posix_openpt(O_RDWR | O_NOCTTY);
         ASSERT_GE(master_, 0);
@@ -192,9 +192,11 @@ TEST(Cssl, SetupTable) {
         speed_t speed;
         tcflag_t flags;
     } const cases[] = {
-        {134, 8, 0, 1, B9600, CS8},          {1800, 5, 3, 0, B9600, CS8},
+        {134, 8, 0, 1, B9600, CS8},
+        {1800, 5, 3, 0, B9600, CS8},
         {115200, 7, 1, 2, B115200, CS7 | PARENB | PARODD | CSTOPB},
-        {57600, 6, 2, 1, B57600, CS8 | PARENB}, {75, 8, 8, 3, B75, CS8},
+        {57600, 6, 2, 1, B57600, CS8 | PARENB},
+        {75, 8, 8, 3, B75, CS8},
     };
     for (const auto& c : cases) {
         cssl_setup(port, c.baud, c.bits, c.parity, c.stop);
@@ -225,8 +227,9 @@ TEST(CsslDeathTest, StartAndOpenFailures) {
     EXPECT_EXIT(
         {
             cssl_start();
-            const bool missing = cssl_open("/no/such/port", nullptr, 0, 38400, 0, 8, 1) == nullptr &&
-                                 std::string(cssl_error_message()) == "cssl: cannot open file";
+            const bool missing =
+                cssl_open("/no/such/port", nullptr, 0, 38400, 0, 8, 1) == nullptr &&
+                std::string(cssl_error_message()) == "cssl: cannot open file";
             cssl_close(nullptr);
             std::exit(missing && std::string(cssl_error_message()) == "cssl: null pointer" ? 0 : 1);
         },
@@ -238,7 +241,8 @@ TEST(CsslDeathTest, StartAndOpenFailures) {
                 signal(sig, SIG_IGN);
             }
             cssl_start();
-            const bool no_signal = std::string(cssl_error_message()) == "cssl: there's no free signal";
+            const bool no_signal =
+                std::string(cssl_error_message()) == "cssl: there's no free signal";
             testing::internal::CaptureStdout();
             const int result = commInit();
             const std::string out = testing::internal::GetCapturedStdout();
@@ -266,9 +270,10 @@ TEST(Params, ValuesRoundTripAtTheirWidth) {
         int32_t in;
         int32_t out;
     } const cases[] = {
-        {PixTypeS8, -42, -42}, {PixTypeU8, -42, 0xD6}, {PixTypeU8, 300, 44},
-        {PixTypeS16, -20, -20}, {PixTypeS16, 11000, 11000}, {PixTypeS16, 70000, 4464},
-        {PixTypeS32, -8, -8}, {PixTypeS32, INT32_MIN, INT32_MIN},
+        {PixTypeS8, -42, -42},      {PixTypeU8, -42, 0xD6},
+        {PixTypeU8, 300, 44},       {PixTypeS16, -20, -20},
+        {PixTypeS16, 11000, 11000}, {PixTypeS16, 70000, 4464},
+        {PixTypeS32, -8, -8},       {PixTypeS32, INT32_MIN, INT32_MIN},
     };
     for (const auto& c : cases) {
         uint8_t buffer[4] = {};

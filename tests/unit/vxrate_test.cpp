@@ -40,7 +40,7 @@ std::string rate_line(const char* period, const char* rate) {
 }
 
 class VxRate : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         element_ = gst_element_factory_make("vxrate", "rate");
         ASSERT_NE(element_, nullptr);
@@ -120,12 +120,12 @@ TEST_F(VxRate, BuffersLeaveUnchangedAndInOrderWhateverTheCaps) {
 
 TEST_F(VxRate, EventsArePrintedThenHandledAsTheBaseClassDoes) {
     g_printed.clear();
-    GstEvent* custom = gst_event_new_custom(GST_EVENT_CUSTOM_DOWNSTREAM,
-                                            gst_structure_new("probe", "n", G_TYPE_INT, 5, nullptr));
+    GstEvent* custom = gst_event_new_custom(
+        GST_EVENT_CUSTOM_DOWNSTREAM, gst_structure_new("probe", "n", G_TYPE_INT, 5, nullptr));
     const int type = GST_EVENT_CUSTOM_DOWNSTREAM;
     ASSERT_TRUE(gst_harness_push_event(harness_, custom));
-    EXPECT_EQ(g_printed,
-              "vxrate: event (rate : sink) E (type: " + std::to_string(type) + ", probe, n=(int)5;)\n");
+    EXPECT_EQ(g_printed, "vxrate: event (rate : sink) E (type: " + std::to_string(type) +
+                             ", probe, n=(int)5;)\n");
     // Forwarded downstream by the base class.
     GstEvent* forwarded = nullptr;
     while ((forwarded = gst_harness_try_pull_event(harness_)) != nullptr &&
@@ -150,7 +150,8 @@ TEST(VxRateAlone, ASinkPadWithoutParentIsNamedByTwoApostrophes) {
     gst_element_remove_pad(element, sinkpad);
     g_printed.clear();
     GST_BASE_TRANSFORM_GET_CLASS(trans)->sink_event(trans, gst_event_new_eos());
-    EXPECT_EQ(g_printed, "vxrate: event ('' : sink) E (type: " + std::to_string(GST_EVENT_EOS) + ", )\n");
+    EXPECT_EQ(g_printed,
+              "vxrate: event ('' : sink) E (type: " + std::to_string(GST_EVENT_EOS) + ", )\n");
     gst_object_unref(sinkpad);
     gst_object_unref(element);
 }
