@@ -32,23 +32,31 @@ uint32_t env_number(const char* name, uint32_t fallback) {
     return text.empty() ? fallback : static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 0));
 }
 
-// "EINTR:2,EAGAIN:1" -> EINTR, EINTR, EAGAIN
-std::vector<int> parse_burst(const std::string& text) {
-    std::vector<int> errors;
+// The items of a comma-separated list.
+std::vector<std::string> split_list(const std::string& text) {
+    std::vector<std::string> items;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find(',', start);
         if (end == std::string::npos) {
             end = text.size();
         }
-        const std::string item = text.substr(start, end - start);
+        items.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return items;
+}
+
+// "EINTR:2,EAGAIN:1" -> EINTR, EINTR, EAGAIN
+std::vector<int> parse_burst(const std::string& text) {
+    std::vector<int> errors;
+    for (const std::string& item : split_list(text)) {
         const size_t colon = item.find(':');
         const int error = parse_errno(item.substr(0, colon));
         const int count = colon == std::string::npos ? 1 : std::atoi(item.c_str() + colon + 1);
         for (int i = 0; i < count && error != 0; ++i) {
             errors.push_back(error);
         }
-        start = end + 1;
     }
     return errors;
 }
@@ -73,25 +81,19 @@ register_fault parse_register_fault(const std::string& text) {
 // "NAME:ERRNO[:N],..."
 std::vector<settings::request_fault> parse_request_faults(const std::string& text) {
     std::vector<settings::request_fault> faults;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(',', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        const std::string item = text.substr(start, end - start);
+    for (const std::string& item : split_list(text)) {
         const size_t first = item.find(':');
-        if (first != std::string::npos) {
-            settings::request_fault fault;
-            fault.name = item.substr(0, first);
-            const size_t second = item.find(':', first + 1);
-            fault.error = parse_errno(item.substr(first + 1, second - first - 1));
-            fault.nth = second == std::string::npos ? 0 : std::atoi(item.c_str() + second + 1);
-            if (fault.error != 0) {
-                faults.push_back(fault);
-            }
+        if (first == std::string::npos) {
+            continue;
         }
-        start = end + 1;
+        settings::request_fault fault;
+        fault.name = item.substr(0, first);
+        const size_t second = item.find(':', first + 1);
+        fault.error = parse_errno(item.substr(first + 1, second - first - 1));
+        fault.nth = second == std::string::npos ? 0 : std::atoi(item.c_str() + second + 1);
+        if (fault.error != 0) {
+            faults.push_back(fault);
+        }
     }
     return faults;
 }
