@@ -34,17 +34,40 @@ void stop_signal_handler(int sig) {
     stop_signal = sig;
 }
 
+constexpr int kStopSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM};
+
 void install_stop_signals() {
     struct sigaction action {};
     action.sa_handler = stop_signal_handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: blocking calls return on a stop
-    for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM}) {
+    for (const int sig : kStopSignals) {
         if (sigaction(sig, &action, nullptr) != 0) {
             error(1, errno, "sigaction failed for %s", strsignal(sig));
         }
     }
 }
+
+// Holds the stop signals back while a frame is written: a stop that cut a
+// part short would leave a body whose part is shorter than its header says.
+// The signal is taken as soon as the frame is out, and the loop ends after it.
+class stop_signals_held {
+  public:
+    stop_signals_held() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int sig : kStopSignals) {
+            sigaddset(&held, sig);
+        }
+        sigprocmask(SIG_BLOCK, &held, &previous_);
+    }
+    ~stop_signals_held() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    stop_signals_held(const stop_signals_held&) = delete;
+    stop_signals_held& operator=(const stop_signals_held&) = delete;
+
+  private:
+    sigset_t previous_;
+};
 
 int64_t now_usec() {
     timeval tv{};
@@ -251,18 +274,21 @@ bool frame_loop::hand_off_and_output(const v4l2_buffer& rec, const payload& fram
     }
 
     uint32_t len = 0;
-    if (p_.mjpeg_http != nullptr && sink_ != nullptr) {
-        const size_t n =
-            format_part_header(header_, header_size_, p_.mjpeg_http, frame.size, t_dq_);
-        error_count += out_file_write(sink_, header_, n);
-        len = static_cast<uint32_t>(n);
+    if (sink_ != nullptr) {
+        const stop_signals_held whole_frame;
+        if (p_.mjpeg_http != nullptr) {
+            const size_t n =
+                format_part_header(header_, header_size_, p_.mjpeg_http, frame.size, t_dq_);
+            error_count += out_file_write(sink_, header_, n);
+            len = static_cast<uint32_t>(n);
+        }
+        error_count += out_file_write(sink_, frame.data, frame.size);
+        if (p_.mjpeg_http != nullptr) {
+            error_count += out_file_write(sink_, "\r\n", 2);
+        }
     }
-    error_count += out_file_write(sink_, frame.data, frame.size);
-    len += frame.size;
-    if (p_.mjpeg_http != nullptr) {
-        error_count += out_file_write(sink_, "\r\n", 2);
-        len += 2;
-    }
+    // Without a sink nothing is written, but the frame's bytes still count.
+    len += frame.size + (p_.mjpeg_http != nullptr ? 2 : 0);
 
     size_history_[hidx_] = len;
     const int64_t t_sent = now_usec();

@@ -346,6 +346,23 @@ class TestMultipart:
         assert rest == b"--frame--\r\n\r\n"
         assert f"vcapture: Stop signal '{text}' received" in lines(err)
 
+    def test_stop_signal_during_a_blocked_write_still_finishes_the_part(self, board):
+        args, kwargs = board_command(board, "vcapture", "320", "240", "-format", "jpeg",
+                                     "-mjpeg-http", "frame", "-out", "-", "-quiet",
+                                     settings=UNPACED)
+        proc = subprocess.Popen(*args, **kwargs, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        # Nobody reads: the pipe fills and vcapture waits in the middle of a part.
+        wait_for_frames(board, 2)
+        count = -1
+        while count != (count := sum(l.startswith("VIDIOC_DQBUF index") for l in board.trace())):
+            time.sleep(0.3)
+        proc.send_signal(signal.SIGTERM)
+        out, err = proc.communicate(timeout=60)
+        assert proc.returncode == 0
+        parts, rest = parse_multipart(out, b"frame")
+        assert len(parts) >= 1 and rest == b"--frame--\r\n\r\n"
+        assert lines(err)[-2:] == ["vcapture: Stop signal 'Terminated' received", ""]
+
     def test_stop_signal_while_polling_shuts_down_in_order(self, board):
         args, kwargs = board_command(board, "vcapture", "320", "240", "-format", "jpeg",
                                      "-mjpeg-http", "frame", "-out", "-", "-poll", "-fps", "2")
