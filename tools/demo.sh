@@ -18,7 +18,7 @@ echo
 echo "The simulated board: sensor registers through sensreg and sensdump"
 export BOARDSIM_DIR=$demo/sim
 LD_PRELOAD=$PWD/$build/lib/libboardsim.so "$build/bin/sensreg" reg 0 0
-LD_PRELOAD=$PWD/$build/lib/libboardsim.so "$build/bin/sensdump" 0 | head -n 4
+LD_PRELOAD=$PWD/$build/lib/libboardsim.so "$build/bin/sensdump" 0 | sed -n 1,4p
 unset BOARDSIM_DIR
 echo
 echo "Streaming: open http://127.0.0.1:8080/ in a browser (Ctrl-C stops the server)."
