@@ -16,6 +16,9 @@ constexpr uint8_t kDark = 16;
 constexpr uint8_t kLight = 235;
 
 void render_luma(uint8_t* y_plane, uint32_t width, uint32_t height, uint32_t seq) {
+    if (width == 0) {
+        return;
+    }
     const uint32_t band = sequence_band_height(height);
     const uint32_t block = width / 32 > 0 ? width / 32 : 1;
     for (uint32_t y = 0; y < height; ++y) {

@@ -37,6 +37,7 @@ void trace(const char* format, ...) {
     char line[512];
     va_list args;
     va_start(args, format);
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): va_start ran just above
     int length = std::vsnprintf(line, sizeof line - 1, format, args);
     va_end(args);
     if (length < 0) {

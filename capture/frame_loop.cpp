@@ -120,7 +120,6 @@ class frame_loop {
     void run();
 
   private:
-    bool jpeg_ = false;
     // Where the kept frame's data lies in its buffer.
     struct payload {
         const uint8_t* data;
@@ -135,6 +134,7 @@ class frame_loop {
     void shut_down();
 
     const capture_params& p_;
+    bool jpeg_ = false;
     capture_device dev_;
     out_file* sink_;
     int pipe_fd_;

@@ -24,9 +24,11 @@ int not_a_fifo_error(const struct stat& st) {
 }  // namespace
 
 int named_pipe_open(const char* base, const char* suffix) {
+    const size_t base_length = std::strlen(base);
+    const size_t suffix_length = std::strlen(suffix);
     char* path = xstrdup(base);
-    path = static_cast<char*>(xrealloc(path, std::strlen(path) + std::strlen(suffix) + 1));
-    std::strcat(path, suffix);
+    path = static_cast<char*>(xrealloc(path, base_length + suffix_length + 1));
+    std::memcpy(path + base_length, suffix, suffix_length + 1);
 
     if (mkfifo(path, 0660) != 0) {
         if (errno != EEXIST) {
