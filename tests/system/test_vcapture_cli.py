@@ -3,6 +3,8 @@ pipe, everything that happens before the capture device is opened."""
 
 import os
 import stat
+import subprocess
+from pathlib import Path
 
 import pytest
 
@@ -113,3 +115,36 @@ def test_uncreatable_pipe(board, tmp_path):
     assert result.returncode == 1
     assert result.stderr == STARTING + \
         f"vcapture: Can't create named pipe {base}_r: No such file or directory\n".encode()
+
+
+def test_output_file_of_another_owner_is_opened_without_noatime(programs, tmp_path):
+    """The kernel refuses O_NOATIME on a file the caller does not own; the
+    output must still be written (run as nobody on a file of root's)."""
+    import shutil
+    import tempfile
+    if os.geteuid() != 0 or not shutil.which("setpriv"):
+        pytest.skip("needs root and setpriv to run as another user")
+    shared = Path(tempfile.mkdtemp(prefix="noatime-"))
+    try:
+        shared.chmod(0o777)
+        out = shared / "frames.yuv"
+        out.write_bytes(b"root's file\n")
+        out.chmod(0o666)
+        board_dir = shared / "board"
+        board_dir.mkdir()
+        board_dir.chmod(0o777)
+        cmd, executable = programs.command("vcapture", ["64", "48", "-count", "1", "-quiet",
+                                                        "-out", str(out)], None,
+                                           str(programs.libdir / "libboardsim.so"))
+        env = dict(os.environ, BOARDSIM_DIR=str(board_dir), BOARDSIM_UNPACED="1")
+        if not programs.emulator:
+            env["LD_PRELOAD"] = str(programs.libdir / "libboardsim.so")
+        result = subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                 "--", executable or cmd[0], *cmd[1:]],
+                                env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                timeout=60)
+        assert result.returncode == 0, result.stderr
+        data = out.read_bytes()
+        assert data.startswith(b"root's file\n") and len(data) == 12 + 64 * 48 * 3 // 2
+    finally:
+        shutil.rmtree(shared, ignore_errors=True)
