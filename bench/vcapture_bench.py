@@ -12,6 +12,7 @@ Usage: bench/vcapture_bench.py [BUILD_DIR] [FRAMES]   (default build/native, 300
 import os
 import re
 import resource
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -91,6 +92,13 @@ def main():
                 print(f"{fmt + ' to ' + sink:<28}{FRAMES / wall:>10.1f}"
                       f"{cpu / FRAMES * 1e6:>10.0f}us{FRAMES / base_wall:>10.1f}"
                       f"{base_cpu / FRAMES * 1e6:>13.0f}us{share * 1e6:>14.0f}us")
+        if shutil.which("v4l2-ctl"):
+            wall, cpu = timed(["v4l2-ctl", "-d", "/dev/v4l/video0",
+                               "--set-fmt-video=width=640,height=480,pixelformat=YU12",
+                               "--stream-mmap=2", f"--stream-count={FRAMES}",
+                               "--stream-to=/dev/null"], simdir)
+            print(f"{'v4l2-ctl yuv420 to /dev/null':<28}{FRAMES / wall:>10.1f}"
+                  f"{cpu / FRAMES * 1e6:>10.0f}us   (a standard client, for comparison)")
         for fmt in ("yuv420", "jpeg"):
             print(f"system calls per frame ({fmt}, strace -c): {syscalls_per_frame(fmt, simdir):.1f}")
         print(f"allocations per frame in the loop (yuv420): {allocations_per_frame(simdir):.2f}")

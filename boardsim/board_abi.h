@@ -14,6 +14,7 @@ constexpr unsigned long ioc(unsigned dir, unsigned nr, unsigned size) {
 constexpr unsigned kW = 1, kR = 2, kRW = 3;
 
 constexpr unsigned long QUERYCAP = ioc(kR, 0, 104);
+constexpr unsigned long ENUM_FMT = ioc(kRW, 2, 64);
 constexpr unsigned long G_FMT = ioc(kRW, 4, 204);
 constexpr unsigned long S_FMT = ioc(kRW, 5, 204);
 constexpr unsigned long REQBUFS = ioc(kRW, 8, 20);
@@ -26,6 +27,7 @@ constexpr unsigned long G_PARM = ioc(kRW, 21, 204);
 constexpr unsigned long S_PARM = ioc(kRW, 22, 204);
 constexpr unsigned long G_CTRL = ioc(kRW, 27, 8);
 constexpr unsigned long S_CTRL = ioc(kRW, 28, 8);
+constexpr unsigned long QUERYCTRL = ioc(kRW, 36, 68);
 constexpr unsigned long G_JPEGCOMP = ioc(kR, 61, 140);
 constexpr unsigned long S_JPEGCOMP = ioc(kW, 62, 140);
 constexpr unsigned long DBG_S_REGISTER = ioc(kW, 79, 24);
@@ -102,6 +104,30 @@ struct streamparm {
     };
 };
 static_assert(sizeof(streamparm) == 204);
+
+struct fmtdesc {  // 64 bytes
+    uint32_t index;
+    uint32_t type;
+    uint32_t flags;
+    char description[32];
+    uint32_t pixelformat;
+    uint32_t mbus_code;
+    uint32_t reserved[3];
+};
+static_assert(sizeof(fmtdesc) == 64);
+
+struct queryctrl {  // 68 bytes
+    uint32_t id;
+    uint32_t type;
+    char name[32];
+    int32_t minimum;
+    int32_t maximum;
+    int32_t step;
+    int32_t default_value;
+    uint32_t flags;
+    uint32_t reserved[2];
+};
+static_assert(sizeof(queryctrl) == 68);
 
 struct control {
     uint32_t id;

@@ -57,6 +57,17 @@ const char* redirect(const char* path, char (&buffer)[4096]) {
         std::snprintf(buffer, sizeof buffer, "%s/ttymxc2", dir.c_str());
         return buffer;
     }
+    if (std::strcmp(path, "/sys/dev/char/81:0/uevent") == 0) {
+        // Where V4L2 clients learn what kind of node the device is.
+        std::snprintf(buffer, sizeof buffer, "%s/uevent", dir.c_str());
+        const int fd = real::open(buffer, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            static constexpr char kUevent[] = "MAJOR=81\nMINOR=0\nDEVNAME=video0\n";
+            [[maybe_unused]] const ssize_t n = write(fd, kUevent, sizeof kUevent - 1);
+            real::close(fd);
+        }
+        return buffer;
+    }
     if (std::strncmp(path, "/etc/pixim", 10) == 0 && std::strchr(path + 5, '/') == nullptr) {
         std::snprintf(buffer, sizeof buffer, "%s/etc", dir.c_str());
         mkdir(buffer, 0755);
@@ -177,6 +188,25 @@ int rename(const char* from, const char* to) noexcept {
 int unlink(const char* path) noexcept {
     char buffer[4096];
     return real::unlink(redirect(path, buffer));
+}
+
+// The device node is a character device (major 81, as V4L2's) to clients
+// that look before they open, like v4l2-ctl.
+int stat(const char* path, struct stat* st) noexcept {
+    if (active() && std::strcmp(path, kDevicePath) == 0) {
+        device_stat(st);
+        return 0;
+    }
+    char buffer[4096];
+    return real::stat(redirect(path, buffer), st);
+}
+
+int fstat(int fd, struct stat* st) noexcept {
+    if (active() && is_device(fd)) {
+        device_stat(st);
+        return 0;
+    }
+    return real::fstat(fd, st);
 }
 
 int poll(pollfd* fds, nfds_t nfds, int timeout) {

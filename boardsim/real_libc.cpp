@@ -69,4 +69,14 @@ int unlink(const char* path) {
     return fn(path);
 }
 
+int stat(const char* path, struct stat* st) {
+    static auto fn = next<int (*)(const char*, struct stat*)>("stat");
+    return fn(path, st);
+}
+
+int fstat(int fd, struct stat* st) {
+    static auto fn = next<int (*)(int, struct stat*)>("fstat");
+    return fn(fd, st);
+}
+
 }  // namespace boardsim::real

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdio>
@@ -20,5 +21,7 @@ FILE* fopen(const char* path, const char* mode);
 FILE* fopen64(const char* path, const char* mode);
 int rename(const char* from, const char* to);
 int unlink(const char* path);
+int stat(const char* path, struct stat* st);
+int fstat(int fd, struct stat* st);
 
 }  // namespace boardsim::real

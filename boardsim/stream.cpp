@@ -360,6 +360,82 @@ int set_control(const abi::control* c) {
     }
 }
 
+struct format_entry {
+    uint32_t fourcc;
+    const char* description;
+    uint32_t flags;
+};
+constexpr format_entry kFormats[] = {
+    {abi::kFourccYU12, "Planar YUV 4:2:0", 0},
+    {abi::kFourccGREY, "8-bit Greyscale", 0},
+    {abi::kFourccJPEG, "JFIF JPEG", 1},  // compressed
+};
+
+int enum_format(abi::fmtdesc* f) {
+    if (f->type != 1 || f->index >= std::size(kFormats)) {
+        return -EINVAL;
+    }
+    const format_entry& e = kFormats[f->index];
+    const uint32_t index = f->index;
+    std::memset(f, 0, sizeof *f);
+    f->index = index;
+    f->type = 1;
+    f->flags = e.flags;
+    std::snprintf(f->description, sizeof f->description, "%s", e.description);
+    f->pixelformat = e.fourcc;
+    return 0;
+}
+
+struct control_entry {
+    uint32_t id;
+    const char* name;
+    int32_t minimum, maximum, step, default_value;
+    uint32_t type;  // 1 integer, 2 boolean
+};
+constexpr control_entry kControls[] = {
+    {abi::kCidAutoWhiteBalance, "White Balance, Automatic", 0, 1, 1, 1, 2},
+    {abi::kCidAutogain, "Gain, Automatic", 0, 1, 1, 1, 2},
+    {abi::kCidRotate, "Rotate", 0, 270, 90, 0, 1},
+};
+
+// Controls in id order; with V4L2_CTRL_FLAG_NEXT_CTRL the next one after the id.
+int query_control(abi::queryctrl* q) {
+    constexpr uint32_t kNext = 0x80000000;
+    const bool next = (q->id & kNext) != 0;
+    const uint32_t id = q->id & ~kNext;
+    for (const control_entry& c : kControls) {
+        if (next ? c.id > id : c.id == id) {
+            std::memset(q, 0, sizeof *q);
+            q->id = c.id;
+            q->type = c.type;
+            std::snprintf(q->name, sizeof q->name, "%s", c.name);
+            q->minimum = c.minimum;
+            q->maximum = c.maximum;
+            q->step = c.step;
+            q->default_value = c.default_value;
+            return 0;
+        }
+    }
+    return -EINVAL;
+}
+
+int get_control(abi::control* c) {
+    const driver_state* d = driver();
+    switch (c->id) {
+        case abi::kCidRotate:
+            c->value = d->rotate;
+            return 0;
+        case abi::kCidAutoWhiteBalance:
+            c->value = d->awb;
+            return 0;
+        case abi::kCidAutogain:
+            c->value = d->autogain;
+            return 0;
+        default:
+            return -EINVAL;
+    }
+}
+
 }  // namespace
 
 int stream_ioctl(unsigned long request, void* arg) {
@@ -432,6 +508,25 @@ int stream_ioctl(unsigned long request, void* arg) {
                 fill_parm(d, p);
             }
             trace("VIDIOC_G_PARM = %s", result_text(rc, rb));
+            return rc;
+        }
+        case abi::ENUM_FMT: {
+            auto* f = static_cast<abi::fmtdesc*>(arg);
+            const int rc = enum_format(f);
+            trace("VIDIOC_ENUM_FMT index=%u = %s", f->index, result_text(rc, rb));
+            return rc;
+        }
+        case abi::QUERYCTRL: {
+            auto* q = static_cast<abi::queryctrl*>(arg);
+            const uint32_t id = q->id;
+            const int rc = query_control(q);
+            trace("VIDIOC_QUERYCTRL id=0x%08X = %s", id, result_text(rc, rb));
+            return rc;
+        }
+        case abi::G_CTRL: {
+            auto* c = static_cast<abi::control*>(arg);
+            const int rc = get_control(c);
+            trace("VIDIOC_G_CTRL id=0x%08X = %s", c->id, result_text(rc, rb));
             return rc;
         }
         case abi::S_CTRL: {

@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 
 #include <sys/mman.h>
+#include <sys/sysmacros.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "board_abi.h"
+#include "native_abi.h"
 #include "real_libc.h"
 #include "sensor_model.h"
 #include "settings.h"
@@ -108,6 +110,10 @@ const char* request_name(unsigned long request) {
             return "VIDIOC_G_CAM_SENSOR_REG";
         case abi::S_CAM_SENSOR_REG:
             return "VIDIOC_S_CAM_SENSOR_REG";
+        case abi::ENUM_FMT:
+            return "VIDIOC_ENUM_FMT";
+        case abi::QUERYCTRL:
+            return "VIDIOC_QUERYCTRL";
         case abi::G_FMT:
             return "VIDIOC_G_FMT";
         case abi::S_FMT:
@@ -260,6 +266,14 @@ void* device_mmap(void* addr, size_t length, int prot, int flags, off_t offset) 
     return p;
 }
 
+void device_stat(struct stat* st) {
+    std::memset(st, 0, sizeof *st);
+    st->st_mode = S_IFCHR | 0660;
+    st->st_rdev = makedev(81, 0);
+    st->st_nlink = 1;
+    st->st_blksize = 4096;
+}
+
 int device_poll(pollfd* fds, int timeout_ms) {
     return stream_poll(fds, timeout_ms);
 }
@@ -273,7 +287,20 @@ int device_close(int fd) {
     return result;
 }
 
+namespace {
+int serve_board_request(unsigned long request, void* arg);
+}  // namespace
+
 int device_ioctl(int /*fd*/, unsigned long request, void* arg) {
+    int result = 0;
+    if (serve_native_request(request, arg, serve_board_request, &result)) {
+        return result;
+    }
+    return serve_board_request(request, arg);
+}
+
+namespace {
+int serve_board_request(unsigned long request, void* arg) {
     // Each request first fails with the configured burst, as a driver does
     // that is interrupted or busy; the repeated request then goes through.
     static size_t burst_done = 0;
@@ -291,5 +318,6 @@ int device_ioctl(int /*fd*/, unsigned long request, void* arg) {
     }
     return serve(request, arg);
 }
+}  // namespace
 
 }  // namespace boardsim

@@ -1,6 +1,7 @@
 // The simulated capture driver on /dev/v4l/video0.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -19,6 +20,8 @@ int device_close(int fd);
 int device_ioctl(int fd, unsigned long request, void* arg);
 // mmap() of a stream buffer; MAP_FAILED with errno set on failure.
 void* device_mmap(void* addr, size_t length, int prot, int flags, off_t offset);
+// What stat() shows of the device node: a V4L2 character device.
+void device_stat(struct stat* st);
 // poll() of the device alone; the count of ready descriptors or a negative error number.
 int device_poll(pollfd* fds, int timeout_ms);
 

@@ -10,7 +10,7 @@ want=("$@")
 packages=(cmake ninja-build g++ git googletest python3 python3-pytest pkg-config
           gcc-arm-linux-gnueabihf linux-libc-dev-armhf-cross qemu-user
           libgstreamer1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
-          gstreamer1.0-plugins-good libjpeg62-turbo-dev ffmpeg busybox chromium)
+          gstreamer1.0-plugins-good libjpeg62-turbo-dev ffmpeg busybox chromium v4l-utils)
 for w in "${want[@]}"; do
     case "$w" in
         native) ;;
