@@ -37,6 +37,14 @@ void report_stream_parm(const char* prefix, const v4l2_streamparm& p) {
               static_cast<double>(c.timeperframe.numerator));
 }
 
+// Reads a record back from the driver: zeroed, typed for capture, asked for.
+template <typename Record>
+void read_back(const char* name, int fd, unsigned long request, Record* record) {
+    std::memset(record, 0, sizeof *record);
+    record->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    xioctl_checked(name, fd, request, record);
+}
+
 }  // namespace
 
 void query_capabilities(int fd, uint32_t required, bool report) {
@@ -77,9 +85,7 @@ uint32_t set_format(int fd, uint32_t width, uint32_t height, uint32_t pixelforma
 uint32_t get_format(int fd, v4l2_format* record, bool report) {
     v4l2_format own{};
     v4l2_format& f = record != nullptr ? *record : own;
-    std::memset(&f, 0, sizeof f);
-    f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    xioctl_checked("VIDIOC_G_FMT", fd, VIDIOC_G_FMT, &f);
+    read_back("VIDIOC_G_FMT", fd, VIDIOC_G_FMT, &f);
     if (report) {
         report_format("G_FMT ", f);
     }
@@ -104,9 +110,7 @@ void set_stream_parm(int fd, uint32_t capability, uint32_t capturemode, uint32_t
 void get_stream_parm(int fd, v4l2_streamparm* record, bool report) {
     v4l2_streamparm own{};
     v4l2_streamparm& p = record != nullptr ? *record : own;
-    std::memset(&p, 0, sizeof p);
-    p.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    xioctl_checked("VIDIOC_G_PARM", fd, VIDIOC_G_PARM, &p);
+    read_back("VIDIOC_G_PARM", fd, VIDIOC_G_PARM, &p);
     if (report) {
         report_stream_parm("G_PARM", p);
     }

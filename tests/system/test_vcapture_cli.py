@@ -1,6 +1,7 @@
 """vcapture's start: the command line, the output sink and the peer's named
 pipe, everything that happens before the capture device is opened."""
 
+import contextlib
 import os
 import stat
 import subprocess
@@ -61,13 +62,20 @@ def test_output_file_is_appended_to_not_truncated(board, tmp_path):
     assert out.read_bytes().startswith(b"earlier run")
 
 
-def test_output_file_is_created_0664(board, tmp_path):
-    out = tmp_path / "new.jpg"
+@contextlib.contextmanager
+def no_umask():
+    """Modes show as the program asked for them."""
     old = os.umask(0)
     try:
-        board.run("vcapture", "64", "48", "-count", "0", "-out", str(out))
+        yield
     finally:
         os.umask(old)
+
+
+def test_output_file_is_created_0664(board, tmp_path):
+    out = tmp_path / "new.jpg"
+    with no_umask():
+        board.run("vcapture", "64", "48", "-count", "0", "-out", str(out))
     assert stat.S_IMODE(out.stat().st_mode) == 0o664
 
 
@@ -81,11 +89,8 @@ def test_unopenable_output_fails_before_the_device(board, tmp_path):
 
 def test_named_pipe_is_created_0660_and_reused(board, tmp_path):
     base = tmp_path / "peer"
-    old = os.umask(0)
-    try:
+    with no_umask():
         board.run("vcapture", "64", "48", "-count", "0", "-pipe", str(base))
-    finally:
-        os.umask(old)
     fifo = tmp_path / "peer_r"
     assert stat.S_ISFIFO(fifo.stat().st_mode)
     assert stat.S_IMODE(fifo.stat().st_mode) == 0o660

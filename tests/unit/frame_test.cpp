@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -90,27 +91,32 @@ std::string stats_line(const frame_stats& s) {
     return buffer;
 }
 
-TEST(FrameStats, FirstLineHasNoPeriodYet) {
-    double history[kSizeHistory];
-    for (double& h : history) {
-        h = NAN;
+// A size history holding only the given sizes.
+struct history {
+    double sizes[kSizeHistory];
+    history(std::initializer_list<double> given) {
+        for (double& size : sizes) {
+            size = NAN;
+        }
+        int i = 0;
+        for (const double size : given) {
+            sizes[i++] = size;
+        }
     }
-    history[0] = 4608;
+};
+
+TEST(FrameStats, FirstLineHasNoPeriodYet) {
+    const history h{4608};
     EXPECT_EQ(
-        stats_line({0, 0, 4608, 0, 0, 156, 4608, history}),
+        stats_line({0, 0, 4608, 0, 0, 156, 4608, h.sizes}),
         "stream: buf: 0, seq:     0, bytes:   4608, frame period(usec):      0, rate:  0.000, "
         "jpeg search:      0, file sent:    156, kbitrate:    inf, avg:    inf ");
 }
 
 TEST(FrameStats, RatesOverTheCurrentPeriod) {
-    double history[kSizeHistory];
-    for (double& h : history) {
-        h = NAN;
-    }
-    history[0] = 15000;
-    history[1] = 25000;
+    const history h{15000, 25000};
     EXPECT_EQ(
-        stats_line({1, 12345, 25000, 40000, 7, 250, 25000, history}),
+        stats_line({1, 12345, 25000, 40000, 7, 250, 25000, h.sizes}),
         "stream: buf: 1, seq: 12345, bytes:  25000, frame period(usec):  40000, rate: 25.000, "
         "jpeg search:      7, file sent:    250, kbitrate: 5000.000, avg: 4000.000 ");
 }
