@@ -7,7 +7,8 @@
 // Settings (environment, read at start):
 //   BOARDSIM_DIR          the simulator's directory (required)
 //   BOARDSIM_PIXIM_FAULT  kind[@id]: nak, error:CODE, error:CODE:badsum, datasum,
-//                         count, stray, split, silent; @id limits it to one property
+//                         count, stray, split, silent, late[:MS], noise; @id limits
+//                         it to one property
 //   BOARDSIM_PIXIM_WIRE   1: take as long as 38400 baud does (about 260 us a byte)
 //
 // Trace lines: "pixim rx HEX..." for every request, "pixim tx HEX..." for every
@@ -30,7 +31,9 @@
 
 namespace {
 
-constexpr long kByteNs = 260000;  // 10 bits at 38400 baud
+constexpr long kByteNs = 260000;       // 10 bits at 38400 baud
+constexpr long kLateMsDefault = 1500;  // past isptune's wait of a second for an answer
+constexpr long kNoiseGapNs = 1000000;  // a line that keeps sending: topped up every millisecond
 
 struct fault {
     std::string kind;
@@ -147,6 +150,14 @@ bool read_full(int fd, uint8_t* buffer, size_t n) {
     return true;
 }
 
+// How an answer leaves, as the fault wants it.
+struct delivery {
+    bool silent = false;
+    bool split = false;
+    bool noise = false;
+    long late_ms = 0;
+};
+
 void send(int fd, const std::vector<uint8_t>& bytes, bool split) {
     log_line("pixim tx" + hex(bytes));
     if (g_wire || split) {
@@ -197,7 +208,7 @@ void log_termios(int slave) {
 }
 
 // The answer to one well-formed request.
-std::vector<uint8_t> answer(const std::vector<uint8_t>& request, bool* silent, bool* split) {
+std::vector<uint8_t> answer(const std::vector<uint8_t>& request, delivery* how) {
     const uint8_t command = request[0];
     const uint8_t length = request[1];
     const unsigned id = length >= 2 ? unsigned{request[2]} << 8 | request[3] : 0;
@@ -205,8 +216,10 @@ std::vector<uint8_t> answer(const std::vector<uint8_t>& request, bool* silent, b
         !g_fault.kind.empty() &&
         (g_fault.id < 0 || (command != 0x44 && g_fault.id == static_cast<long>(id)));
     const std::string kind = faulty ? g_fault.kind : "";
-    *silent = kind == "silent";
-    *split = kind == "split";
+    how->silent = kind == "silent";
+    how->split = kind == "split";
+    how->noise = kind == "noise";
+    how->late_ms = kind != "late" ? 0 : g_fault.code > 0 ? g_fault.code : kLateMsDefault;
     if (kind == "nak") {
         return {0x03};
     }
@@ -272,6 +285,26 @@ void parse_fault(const char* text) {
     if (colon != std::string::npos) {
         g_fault.code = static_cast<int>(std::strtol(s.c_str() + colon + 1, nullptr, 0));
         g_fault.badsum = s.find(":badsum") != std::string::npos;
+    }
+}
+
+// Instead of an answer, bytes of no known type that never stop, until we are
+// stopped: noise on the line, or another device on the port. The line's
+// buffer is kept full, so that a pause of ours leaves no quiet on it.
+// Requests that still come are read and dropped.
+void flood(int master) {
+    log_line("pixim noise");
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    uint8_t noise[256];
+    for (size_t i = 0; i < sizeof noise; ++i) {
+        noise[i] = i % 2 == 0 ? 0xAA : 0x55;
+    }
+    uint8_t scratch[256];
+    while (g_stop == 0) {
+        while (read(master, scratch, sizeof scratch) > 0) {
+        }
+        [[maybe_unused]] const ssize_t n = write(master, noise, sizeof noise);
+        pause_ns(kNoiseGapNs);
     }
 }
 
@@ -344,14 +377,21 @@ int main() {
             send(master, {0x03}, false);  // a garbled request is refused
             continue;
         }
-        bool silent = false;
-        bool split = false;
-        const std::vector<uint8_t> reply = answer(request, &silent, &split);
-        if (silent) {
+        delivery how;
+        const std::vector<uint8_t> reply = answer(request, &how);
+        if (how.silent) {
             log_line("pixim silent");
             continue;
         }
-        send(master, reply, split);
+        if (how.noise) {
+            flood(master);
+            break;
+        }
+        if (how.late_ms > 0) {
+            log_line("pixim late " + std::to_string(how.late_ms));
+            pause_ns(how.late_ms * 1000000);
+        }
+        send(master, reply, how.split);
     }
     unlink(link.c_str());
     return 0;

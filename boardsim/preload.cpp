@@ -190,6 +190,13 @@ int unlink(const char* path) noexcept {
     return real::unlink(redirect(path, buffer));
 }
 
+// A configuration file in /etc may be a link to persistent storage; its
+// target is read from the simulator's /etc.
+ssize_t readlink(const char* path, char* target, size_t size) noexcept {
+    char buffer[4096];
+    return real::readlink(redirect(path, buffer), target, size);
+}
+
 // The device node is a character device (major 81, as V4L2's) to clients
 // that look before they open, like v4l2-ctl.
 int stat(const char* path, struct stat* st) noexcept {

@@ -69,6 +69,11 @@ int unlink(const char* path) {
     return fn(path);
 }
 
+ssize_t readlink(const char* path, char* buffer, size_t size) {
+    static auto fn = next<ssize_t (*)(const char*, char*, size_t)>("readlink");
+    return fn(path, buffer, size);
+}
+
 int stat(const char* path, struct stat* st) {
     static auto fn = next<int (*)(const char*, struct stat*)>("stat");
     return fn(path, st);

@@ -21,6 +21,7 @@ FILE* fopen(const char* path, const char* mode);
 FILE* fopen64(const char* path, const char* mode);
 int rename(const char* from, const char* to);
 int unlink(const char* path);
+ssize_t readlink(const char* path, char* buffer, size_t size);
 int stat(const char* path, struct stat* st);
 int fstat(int fd, struct stat* st);
 
