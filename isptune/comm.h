@@ -11,6 +11,10 @@ inline constexpr const char* kModulePortPath = "/dev/ttymxc2";
 inline constexpr int kByteTimeoutMs = 1000;
 
 extern cssl_port* modulePort;
+// Set when an answer was lost to a time-out: the module may still send it,
+// and it must not be taken for the next request's answer. A new link starts
+// clear, since opening the port drops all pending input.
+extern bool moduleAnswerLost;
 
 int commInit();
 void commClose();
@@ -19,4 +23,9 @@ void commClose();
 int commRead(uint8_t* buffer, uint16_t count);
 // The same with a time-out of the caller's choice.
 int commReadWithin(uint8_t* buffer, uint16_t count, int timeout_ms);
+// Reads and drops input until the line has been quiet for `quiet_ms`; a line
+// that keeps sending is given up on after `limit_ms`. True when it went quiet.
+bool commDiscardUntilQuiet(int quiet_ms, int limit_ms);
+// Drops whatever has arrived and not been read.
+void commDiscardPending();
 int commWrite(const uint8_t* data, uint16_t count);

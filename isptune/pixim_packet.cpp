@@ -10,8 +10,20 @@ constexpr uint8_t kAck = 0x01;
 constexpr uint8_t kData = 0x02;
 constexpr uint8_t kNak = 0x03;
 constexpr uint8_t kError = 0x04;
-// Stray input after an unknown type byte ends when the line stays quiet this long.
+// Stray input after an unknown type byte ends when the line stays quiet this
+// long; a line that keeps sending is given up on as a time-out after the limit.
 constexpr int kQuietMs = 100;
+constexpr int kDiscardLimitMs = kByteTimeoutMs;
+// After a time-out, the next request waits until the line has been quiet for
+// a whole answer time: an answer up to that late is dropped, not mistaken
+// for the next one's. A line that never falls quiet delays it at most this long.
+constexpr int kResyncLimitMs = 2 * kByteTimeoutMs;
+
+int timed_out() {
+    moduleAnswerLost = true;
+    std::puts("timeout PixErrorCodeInternalError");
+    return PixErrorCodeInternalError;
+}
 
 uint8_t checksum_of(const uint8_t* bytes, int n, uint8_t sum = 0) {
     for (int i = 0; i < n; ++i) {
@@ -25,7 +37,7 @@ bool read_exact(uint8_t* buffer, uint16_t n) {
     if (commRead(buffer, n) == n) {
         return true;
     }
-    std::puts("timeout PixErrorCodeInternalError");
+    timed_out();
     return false;
 }
 
@@ -80,11 +92,17 @@ int sendPacket(uint8_t command, const uint8_t* payload, uint8_t length) {
         frame[2 + i] = payload[i];
     }
     frame[2 + length] = checksum_of(frame, 2 + length);
+    if (moduleAnswerLost) {
+        commDiscardUntilQuiet(kByteTimeoutMs, kResyncLimitMs);
+        moduleAnswerLost = false;
+    }
+    commDiscardPending();
     commWrite(frame, static_cast<uint16_t>(length + 3));
     return 0;
 }
 
 int recvResponse(uint8_t* buffer, uint16_t expected) {
+    moduleAnswerLost = false;
     uint8_t type = 0;
     if (!read_exact(&type, 1)) {
         return PixErrorCodeInternalError;
@@ -99,12 +117,15 @@ int recvResponse(uint8_t* buffer, uint16_t expected) {
             return PixErrorCodeInternalError;
         case kError:
             return receive_error();
-        default: {
-            uint8_t stray = 0;
-            while (commReadWithin(&stray, 1, kQuietMs) == 1) {
+        default:
+            if (!commDiscardUntilQuiet(kQuietMs, kDiscardLimitMs)) {
+                return timed_out();
             }
             std::puts("default PixErrorCodeInternalError");
             return PixErrorCodeInternalError;
-        }
     }
+}
+
+bool exchangeTimedOut() {
+    return moduleAnswerLost;
 }

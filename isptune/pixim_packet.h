@@ -10,8 +10,14 @@ enum PixErrorCode : int {
     PixErrorCodeInternalError = 2,
 };
 
-// Sends command, payload length, payload and checksum in one write.
+// Sends command, payload length, payload and checksum in one write. Input
+// that arrived before the request is dropped, since it cannot be its answer;
+// after a time-out the line is first left to fall quiet, so that a late
+// answer to the earlier request is not taken for this one.
 int sendPacket(uint8_t command, const uint8_t* payload, uint8_t length);
 // Reads one response; a data response must carry exactly `expected` bytes,
 // which land in `buffer`.
 int recvResponse(uint8_t* buffer, uint16_t expected);
+// Whether the last response was lost to a time-out: the module fell silent,
+// or the line would not fall quiet after an answer of unknown type.
+bool exchangeTimedOut();

@@ -5,8 +5,12 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "comm.h"
@@ -27,30 +31,66 @@ class ModuleLink : public testing::Test {
         ASSERT_EQ(unlockpt(master_), 0);
         cssl_start();
         modulePort = cssl_open(ptsname(master_), nullptr, 0, 38400, 0, 8, 1);
+        moduleAnswerLost = false;  // as commInit leaves a new link
         ASSERT_NE(modulePort, nullptr);
     }
     void TearDown() override {
+        if (player_.joinable()) {
+            player_.join();
+        }
         commClose();
         close(master_);
     }
 
-    // What the module received since the last call.
-    bytes sent() {
+    // Up to n bytes from the module's side, waiting at most a few seconds.
+    bytes receive(size_t n) {
         bytes out;
         uint8_t buffer[512];
         pollfd p{master_, POLLIN, 0};
-        while (poll(&p, 1, 50) == 1) {
-            const ssize_t n = read(master_, buffer, sizeof buffer);
-            if (n <= 0) {
+        while (out.size() < n && poll(&p, 1, 5000) == 1) {
+            const ssize_t got = read(master_, buffer, std::min(n - out.size(), sizeof buffer));
+            if (got <= 0) {
                 break;
             }
-            out.insert(out.end(), buffer, buffer + n);
+            out.insert(out.end(), buffer, buffer + got);
         }
         return out;
     }
 
+    // One whole request frame as the module receives it.
+    bytes request() {
+        bytes frame = receive(2);
+        if (frame.size() == 2) {
+            const bytes rest = receive(frame[1] + 1u);
+            frame.insert(frame.end(), rest.begin(), rest.end());
+        }
+        return frame;
+    }
+
     void answer(const bytes& reply) {
         ASSERT_EQ(write(master_, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
+    }
+
+    // Plays the module in a thread of its own: each reply answers the next
+    // request once it has arrived whole, as a module does.
+    void play(std::vector<bytes> replies) {
+        player_ = std::thread([this, replies = std::move(replies)] {
+            for (const bytes& reply : replies) {
+                const bytes frame = request();
+                received_.insert(received_.end(), frame.begin(), frame.end());
+                answer(reply);
+            }
+        });
+    }
+
+    // The requests the module received since the last call.
+    bytes sent() {
+        if (player_.joinable()) {
+            player_.join();
+        }
+        bytes out;
+        out.swap(received_);
+        return out;
     }
 
     // Runs an exchange and returns its result with what it printed.
@@ -63,13 +103,15 @@ class ModuleLink : public testing::Test {
     }
 
     int master_ = -1;
+    std::thread player_;
+    bytes received_;
 };
 
 TEST_F(ModuleLink, RequestFramesOnTheWire) {
-    answer({0x01});
+    play({{0x01}});
     EXPECT_EQ(OsdClearText(0), 0);
     EXPECT_EQ(sent(), (bytes{0x44, 0x01, 0x00, 0xBA}));
-    answer({0x01});
+    play({{0x01}});
     OsdClearText(1);
     EXPECT_EQ(sent(), (bytes{0x44, 0x01, 0x01, 0xB9}));
 
@@ -86,7 +128,7 @@ TEST_F(ModuleLink, RequestFramesOnTheWire) {
     for (const auto& c : cases) {
         uint8_t buffer[4] = {};
         valueToBuffer(c.value, paramTypeOf(c.id), buffer);
-        answer({0x01});
+        play({{0x01}});
         EXPECT_EQ(SetProperty(c.id, paramTypeOf(c.id), buffer), 0);
         EXPECT_EQ(sent(), c.wire);
     }
@@ -94,23 +136,24 @@ TEST_F(ModuleLink, RequestFramesOnTheWire) {
 
 TEST_F(ModuleLink, GetPropertyUnpacksTheAnswer) {
     uint8_t value[4] = {};
-    answer({0x02, 0x01, 0x01, 0xFB});
+    play({{0x02, 0x01, 0x01, 0xFB},
+          {0x02, 0x04, 0xFF, 0xFF, 0xFF, 0xF8, 0x04},
+          {0x02, 0x02, 0x2A, 0xF8, 0xD9}});
     EXPECT_EQ(GetProperty(0x2E, PixTypeU8, value), 0);
-    EXPECT_EQ(sent(), (bytes{0x03, 0x02, 0x00, 0x2E, 0xCC}));
     EXPECT_EQ(bufferToValue(PixTypeU8, value), 1);
 
-    answer({0x02, 0x04, 0xFF, 0xFF, 0xFF, 0xF8, 0x04});
     EXPECT_EQ(GetProperty(0x75, PixTypeS32, value), 0);
     EXPECT_EQ(bufferToValue(PixTypeS32, value), -8);
 
-    answer({0x02, 0x02, 0x2A, 0xF8, 0xD9});
     EXPECT_EQ(GetProperty(0x25, PixTypeS16, value), 0);
     EXPECT_EQ(bufferToValue(PixTypeS16, value), 11000);
+    EXPECT_EQ(sent(), (bytes{0x03, 0x02, 0x00, 0x2E, 0xCC, 0x03, 0x02, 0x00, 0x75, 0x85, 0x03, 0x02,
+                             0x00, 0x25, 0xD5}));
 }
 
 TEST_F(ModuleLink, AnErrorAnswerLeavesTheValueAlone) {
     uint8_t value[4] = {0x5A, 0, 0, 0};
-    answer({0x04, 0x07, 0xF4});
+    play({{0x04, 0x07, 0xF4}});
     EXPECT_EQ(printed([&] { return GetProperty(0x2E, PixTypeU8, value); }),
               std::make_pair(7, std::string("ec2 = 7\n")));
     EXPECT_EQ(value[0], 0x5A);
@@ -140,7 +183,8 @@ TEST_F(ModuleLink, StrayBytesAfterAnUnknownTypeAreDiscarded) {
     answer({0x00, 0x11, 0x22, 0x33});
     EXPECT_EQ(printed([] { return recvResponse(nullptr, 0); }),
               std::make_pair(2, std::string("default PixErrorCodeInternalError\n")));
-    answer({0x01});  // the next exchange starts clean
+    EXPECT_FALSE(exchangeTimedOut());  // the line fell quiet
+    answer({0x01});                    // the next exchange starts clean
     EXPECT_EQ(recvResponse(nullptr, 0), 0);
 }
 
@@ -164,9 +208,68 @@ TEST_F(ModuleLink, AnAnswerInPiecesIsGathered) {
 TEST_F(ModuleLink, ASilentModuleTimesOut) {
     EXPECT_EQ(printed([] { return recvResponse(nullptr, 0); }),
               std::make_pair(2, std::string("timeout PixErrorCodeInternalError\n")));
+    EXPECT_TRUE(exchangeTimedOut());
     answer({0x02});  // and one that stops in mid-answer
     EXPECT_EQ(printed([] { return recvResponse(nullptr, 0); }),
               std::make_pair(2, std::string("timeout PixErrorCodeInternalError\n")));
+}
+
+TEST_F(ModuleLink, ALineThatNeverGoesQuietTimesOut) {
+    std::atomic<bool> stop{false};
+    player_ = std::thread([&] {
+        // Bytes of no known type for up to 20 s, kept well ahead of the
+        // reader, so that a pause of this thread leaves no quiet on the line.
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+        bytes noise(4096);
+        for (size_t i = 0; i < noise.size(); ++i) {
+            noise[i] = i % 2 == 0 ? 0xAA : 0x55;
+        }
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!stop && std::chrono::steady_clock::now() < end) {
+            [[maybe_unused]] const ssize_t n = write(master_, noise.data(), noise.size());
+            usleep(1000);
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = printed([] { return recvResponse(nullptr, 0); });
+    const auto took = std::chrono::steady_clock::now() - start;
+    stop = true;
+    sent();
+    EXPECT_EQ(result, std::make_pair(2, std::string("timeout PixErrorCodeInternalError\n")));
+    EXPECT_TRUE(exchangeTimedOut());
+    EXPECT_LT(took, std::chrono::seconds(10));
+}
+
+TEST_F(ModuleLink, InputBeforeARequestIsNotItsAnswer) {
+    answer({0x01});  // a stray acknowledge, or the late answer to an earlier request
+    play({{0x04, 0x07, 0xF4}});
+    uint8_t value[4] = {};
+    EXPECT_EQ(printed([&] { return GetProperty(0x2E, PixTypeU8, value); }),
+              std::make_pair(7, std::string("ec2 = 7\n")));
+    EXPECT_EQ(sent(), (bytes{0x03, 0x02, 0x00, 0x2E, 0xCC}));
+}
+
+TEST_F(ModuleLink, ALateAnswerIsNotTakenForTheNextRequest) {
+    std::atomic<bool> gave_up{false};
+    player_ = std::thread([&] {
+        received_ = request();
+        for (int waited = 0; !gave_up && waited < 10000; ++waited) {
+            usleep(1000);
+        }
+        answer({0x02, 0x01, 0x07, 0xF5});  // the first request's answer, too late
+        const bytes next = request();
+        received_.insert(received_.end(), next.begin(), next.end());
+        answer({0x02, 0x01, 0x09, 0xF3});
+    });
+    uint8_t value[4] = {};
+    EXPECT_EQ(printed([&] { return GetProperty(0x2E, PixTypeU8, value); }),
+              std::make_pair(2, std::string("timeout PixErrorCodeInternalError\n")));
+    EXPECT_TRUE(exchangeTimedOut());
+    gave_up = true;
+    EXPECT_EQ(GetProperty(0x2F, PixTypeU8, value), 0);
+    EXPECT_EQ(value[0], 9);
+    EXPECT_FALSE(exchangeTimedOut());
+    EXPECT_EQ(sent(), (bytes{0x03, 0x02, 0x00, 0x2E, 0xCC, 0x03, 0x02, 0x00, 0x2F, 0xCB}));
 }
 
 TEST_F(ModuleLink, PortSettingsAreRawAt38400EightNoneOne) {
