@@ -1,22 +1,23 @@
 #include "config_files.h"
 
-#include <unistd.h>
-
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "comm.h"
 #include "params.h"
 #include "pixim_commands.h"
+#include "pixim_packet.h"
+#include "replacement_file.h"
 
 namespace {
 
-// Negative values of the offset-encoded lines are stored as 100 - v.
-int32_t encode(const PixParam& p, int32_t value) {
-    return p.offset_encoded && value < 0 ? 100 - value : value;
+// Negative values of the offset-encoded lines are stored as 100 - v, which
+// for the most negative 32-bit value is beyond an int.
+int64_t encode(const PixParam& p, int32_t value) {
+    return p.offset_encoded && value < 0 ? 100 - int64_t{value} : value;
 }
 
 // A line's number as the module receives it.
@@ -49,34 +50,39 @@ bool parse_line(const char* line, int32_t* out) {
     return true;
 }
 
+// Reads every property into the file. False when the module stopped
+// answering: what it would have saved is not the module's configuration.
+bool saveProperties(FILE* file) {
+    for (const PixParam& p : kParams) {
+        uint8_t buffer[4] = {};
+        GetProperty(p.id, p.type, buffer);
+        if (exchangeTimedOut()) {
+            return false;
+        }
+        std::fprintf(file, "%" PRId64 "\n", encode(p, bufferToValue(p.type, buffer)));
+    }
+    return true;
+}
+
 }  // namespace
 
 void readConf() {
     // The saved configuration is replaced only by a complete new one.
-    const std::string temporary = std::string(kConfPath) + ".tmp";
-    FILE* file = std::fopen(temporary.c_str(), "w+");
-    if (file == nullptr) {
+    ReplacementFile conf(kConfPath);
+    if (conf.file() == nullptr) {
         std::printf("Cannot open %s file\n", kConfPath);
         return;
     }
     if (commInit() != 0) {
         std::printf("commInit  Error\n");
-        std::fclose(file);
-        unlink(temporary.c_str());
         return;
     }
-    for (const PixParam& p : kParams) {
-        uint8_t buffer[4] = {};
-        GetProperty(p.id, p.type, buffer);
-        char line[254];
-        std::snprintf(line, sizeof line, "%d\n", encode(p, bufferToValue(p.type, buffer)));
-        std::fputs(line, file);
-    }
+    const bool complete = saveProperties(conf.file());
     commClose();
-    const bool written = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-    if (std::fclose(file) != 0 || !written || std::rename(temporary.c_str(), kConfPath) != 0) {
+    if (!complete) {
+        std::printf("configuration not saved: %s is unchanged\n", kConfPath);
+    } else if (!conf.commit()) {
         std::printf("Cannot write %s file\n", kConfPath);
-        unlink(temporary.c_str());
     }
 }
 

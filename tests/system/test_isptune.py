@@ -1,6 +1,9 @@
 """isptune against the emulated Pixim module: command lines, wire bytes,
 configuration files and every module fault."""
 
+import os
+import stat
+
 import pytest
 
 HELP = ("\nPIXIM configuration application\nSystem commands:\n  --help\n"
@@ -237,3 +240,198 @@ class TestConfigurationFiles:
     def test_options_before_a_file_command_act_first(self, board, module):
         assert isptune(board, "--write", "--gamma", "1", "--readconf") == (0, "gamma mode = 1\n")
         assert len(module.requests()) == 19
+
+
+TIMEOUT = "timeout PixErrorCodeInternalError\n"
+NOT_SAVED = "configuration not saved: /etc/pixim.conf is unchanged\n"
+
+
+def state_value(board, pid):
+    for line in (board.dir / "pixim.state").read_text().splitlines():
+        key, value = line.split()
+        if int(key, 16) == pid:
+            return int(value)
+    return None
+
+
+def set_state(board, values):
+    """The module's stored properties, before its emulator starts."""
+    (board.dir / "pixim.state").write_text("".join(f"0x{k:02X} {v}\n" for k, v in values.items()))
+
+
+class TestLinesThatNeverGoQuiet:
+    """A line that keeps sending (noise, another device on the port) ends each
+    exchange as a time-out after a second of discarding."""
+
+    @pytest.mark.parametrize("args, out", [
+        (["--read", "--wb"], TIMEOUT + "Error. Return code: 2\n"),
+        (["--write", "--gamma", "1"], "gamma mode = 1\n" + TIMEOUT + "Error. Return code: 2\n"),
+        (["--osddisable"], TIMEOUT),
+    ])
+    def test_one_exchange_ends(self, board, module_factory, args, out):
+        module_factory(fault="noise")
+        result = board.run("isptune", *args, timeout=10)
+        assert (result.returncode, result.stdout.decode()) == (0, out)
+
+    def test_readconf_ends_and_keeps_the_file(self, board, module_factory):
+        module_factory(fault="noise@0x1A")
+        write_conf(board, "pixim.conf", "saved\n")
+        result = board.run("isptune", "--readconf", timeout=10)
+        assert (result.returncode, result.stdout.decode()) == (0, TIMEOUT + NOT_SAVED)
+        assert conf(board, "pixim.conf").read_text() == "saved\n"
+
+    @pytest.mark.parametrize("command, name", [("--writeconf", "pixim.conf"),
+                                               ("--restore", "piximdef.conf")])
+    def test_writeconf_ends(self, board, module_factory, command, name):
+        module = module_factory(fault="noise@0x0F")
+        write_conf(board, name, "".join(f"{n}\n" for n in EXAMPLE))
+        result = board.run("isptune", command, timeout=10)
+        assert (result.returncode, result.stdout.decode()) == (0, TIMEOUT)
+        assert len(module.requests()) == 19
+
+
+class TestTimeOuts:
+    @pytest.mark.parametrize("fault, sent", [
+        ("silent", 1), ("silent@0x75", 16), ("late:2500@0x2F", 2),
+    ])
+    @pytest.mark.parametrize("saved", ["1\n2\n3\n", None])
+    def test_readconf_keeps_the_saved_file(self, board, module_factory, fault, sent, saved):
+        module = module_factory(fault=fault)
+        if saved is not None:
+            write_conf(board, "pixim.conf", saved)
+        assert isptune(board, "--readconf") == (0, TIMEOUT + NOT_SAVED)
+        # No request after the time-out; absent stays absent, no file left behind.
+        assert len(module.requests()) == sent
+        etc = board.dir / "etc"
+        assert sorted(p.name for p in etc.iterdir()) == ([] if saved is None else ["pixim.conf"])
+        if saved is not None:
+            assert conf(board, "pixim.conf").read_text() == saved
+
+    def test_a_late_answer_is_not_saved_for_another_property(self, board, module_factory):
+        # The module answers the gamma value late; later rows would be shifted by one.
+        module_factory(fault="late:2500@0x2F")
+        write_conf(board, "pixim.conf", "".join(f"{n}\n" for n in EXAMPLE))
+        isptune(board, "--readconf")
+        assert conf(board, "pixim.conf").read_text() == "".join(f"{n}\n" for n in EXAMPLE)
+
+    @pytest.mark.parametrize("fault", ["nak@0x25", "datasum@0x25", "error:3@0x25", "stray@0x25",
+                                       "count@0x25"])
+    def test_readconf_saves_0_for_a_refused_property(self, board, module_factory, fault):
+        module = module_factory(fault=fault)
+        code, out = isptune(board, "--readconf")
+        assert NOT_SAVED not in out and TIMEOUT not in out
+        lines = conf(board, "pixim.conf").read_text().splitlines()
+        assert len(lines) == 19 and lines[9] == "0" and lines[10:] == [
+            "0", "0", "1", "128", "10", "0", "0", "1", "0"]
+        assert len(module.requests()) == 19
+
+    @pytest.mark.parametrize("fault", ["silent@0x25", "late@0x25"])
+    @pytest.mark.parametrize("command, name", [("--writeconf", "pixim.conf"),
+                                               ("--restore", "piximdef.conf")])
+    def test_writeconf_goes_on_after_a_time_out(self, board, module_factory, fault, command, name):
+        module = module_factory(fault=fault)
+        write_conf(board, name, "".join(f"{n}\n" for n in EXAMPLE))
+        assert isptune(board, command) == (0, TIMEOUT)
+        assert len(module.requests()) == 19
+        # Every row after the late one got its own answer and reached the module.
+        assert state_value(board, 0x26) == -3 and state_value(board, 0x0F) == -6
+        assert state_value(board, 0x25) == 5600
+
+
+class TestSavedFile:
+    def test_the_most_negative_value_is_saved_beyond_an_int(self, board, module_factory):
+        set_state(board, {0x75: -2147483648, 0x38: 2147483647, 0x0F: -128, 0x26: -32768})
+        module_factory()
+        assert isptune(board, "--readconf") == (0, "")
+        lines = conf(board, "pixim.conf").read_text().splitlines()
+        assert (lines[10], lines[15], lines[16], lines[18]) == (
+            "32868", "2147483748", "2147483647", "228")
+        # Read back, a number beyond an int is no number: the rows from there are not sent.
+        assert isptune(board, "--writeconf") == (
+            0, "4 of 19 properties are missing from /etc/pixim.conf and were not sent\n")
+
+    @pytest.mark.parametrize("mode", [0o600, 0o640, 0o444])
+    def test_mode_and_owner_are_kept(self, board, module, mode):
+        write_conf(board, "pixim.conf", "saved\n")
+        path = conf(board, "pixim.conf")
+        path.chmod(mode)
+        owned = os.geteuid() == 0
+        if owned:
+            os.chown(path, 1234, 5678)
+        assert isptune(board, "--readconf") == (0, "")
+        st = path.stat()
+        assert stat.S_IMODE(st.st_mode) == mode
+        if owned:
+            assert (st.st_uid, st.st_gid) == (1234, 5678)
+        assert path.read_text().splitlines()[0] == "1"
+
+    def test_a_new_file_gets_the_mode_of_the_umask(self, board, module):
+        assert isptune(board, "--readconf") == (0, "")
+        assert stat.S_IMODE(conf(board, "pixim.conf").stat().st_mode) == 0o666 & ~_umask()
+
+
+class TestLinkedConfiguration:
+    """/etc read-only on the board, /etc/pixim.conf a link to persistent storage."""
+
+    @pytest.fixture
+    def storage(self, tmp_path_factory):
+        return tmp_path_factory.mktemp("persistent")
+
+    def link(self, board, target):
+        (board.dir / "etc").mkdir(exist_ok=True)
+        conf(board, "pixim.conf").symlink_to(target)
+
+    @pytest.mark.parametrize("existing", [True, False])
+    def test_readconf_writes_through_the_link(self, board, module, storage, existing):
+        target = storage / "pixim.conf"
+        if existing:
+            target.write_text("saved\n")
+            target.chmod(0o600)
+        self.link(board, target)
+        assert isptune(board, "--readconf") == (0, "")
+        link = conf(board, "pixim.conf")
+        assert link.is_symlink() and os.readlink(link) == str(target)
+        assert target.read_text() == "".join(f"{n}\n" for n in [
+            1, 60, 1, 18, 0, 1, 0, 2, 1, 5600, 0, 0, 1, 128, 10, 0, 0, 1, 0])
+        assert stat.S_IMODE(target.stat().st_mode) == (0o600 if existing else 0o666 & ~_umask())
+        assert sorted(p.name for p in storage.iterdir()) == ["pixim.conf"]
+        assert sorted(p.name for p in (board.dir / "etc").iterdir()) == ["pixim.conf"]
+
+    def test_a_chain_of_links_in_etc(self, board, module, storage):
+        target = storage / "pixim.conf"
+        target.write_text("saved\n")
+        (board.dir / "etc").mkdir()
+        conf(board, "pixim.saved").symlink_to(target)
+        conf(board, "pixim.conf").symlink_to("pixim.saved")  # relative, beside it
+        assert isptune(board, "--readconf") == (0, "")
+        assert target.read_text().startswith("1\n60\n")
+        assert os.readlink(conf(board, "pixim.conf")) == "pixim.saved"
+
+    def test_a_time_out_leaves_the_target(self, board, module_factory, storage):
+        module_factory(fault="silent")
+        target = storage / "pixim.conf"
+        target.write_text("saved\n")
+        self.link(board, target)
+        assert isptune(board, "--readconf") == (0, TIMEOUT + NOT_SAVED)
+        assert target.read_text() == "saved\n"
+        assert sorted(p.name for p in storage.iterdir()) == ["pixim.conf"]
+
+    def test_a_loop_of_links_cannot_be_opened(self, board, module):
+        (board.dir / "etc").mkdir()
+        conf(board, "pixim.conf").symlink_to("pixim.loop")
+        conf(board, "pixim.loop").symlink_to("pixim.conf")
+        assert isptune(board, "--readconf") == (0, "Cannot open /etc/pixim.conf file\n")
+        assert module.frames() == []
+
+    def test_writeconf_reads_through_the_link(self, board, module, storage):
+        target = storage / "pixim.conf"
+        target.write_text("".join(f"{n}\n" for n in EXAMPLE))
+        self.link(board, target)
+        assert isptune(board, "--writeconf") == (0, "")
+        assert len(module.requests()) == 19
+
+
+def _umask():
+    umask = os.umask(0)
+    os.umask(umask)
+    return umask
