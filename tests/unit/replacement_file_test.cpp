@@ -36,10 +36,12 @@ class Replacement : public testing::Test {
         return mkdtemp(name) != nullptr ? name : "";
     }
 
+    // readdir64: a 32-bit build's plain readdir fails on a 64-bit host's
+    // directory offsets (under qemu-arm).
     static std::set<std::string> names(const std::string& dir) {
         std::set<std::string> out;
         DIR* d = opendir(dir.c_str());
-        while (dirent* e = d != nullptr ? readdir(d) : nullptr) {
+        while (dirent64* e = d != nullptr ? readdir64(d) : nullptr) {
             if (e->d_name[0] != '.') {
                 out.insert(e->d_name);
             }
