@@ -4,7 +4,8 @@
 Prints, for 640x480 YUV and JPEG frames written to /dev/null and through a
 pipe to a reader: frames per second and CPU time per frame of vcapture, the
 simulator's own dequeue-and-queue cost in the same conditions (dq_baseline),
-system calls per frame (strace -c) and allocations per frame in the loop.
+system calls per frame (strace -c, where strace is installed) and allocations
+per frame in the loop.
 
 Usage: bench/vcapture_bench.py [BUILD_DIR] [FRAMES]   (default build/native, 300)
 """
@@ -100,7 +101,12 @@ def main():
             print(f"{'v4l2-ctl yuv420 to /dev/null':<28}{FRAMES / wall:>10.1f}"
                   f"{cpu / FRAMES * 1e6:>10.0f}us   (a standard client, for comparison)")
         for fmt in ("yuv420", "jpeg"):
-            print(f"system calls per frame ({fmt}, strace -c): {syscalls_per_frame(fmt, simdir):.1f}")
+            if shutil.which("strace"):
+                print(f"system calls per frame ({fmt}, strace -c): "
+                      f"{syscalls_per_frame(fmt, simdir):.1f}")
+            else:
+                print(f"system calls per frame ({fmt}): skipped, strace is not installed "
+                      "(apt-get install strace)")
         print(f"allocations per frame in the loop (yuv420): {allocations_per_frame(simdir):.2f}")
 
 

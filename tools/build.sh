@@ -13,5 +13,29 @@ case "$flavour" in
     *) echo "tools/build.sh: unknown flavour '$flavour'" >&2; exit 2 ;;
 esac
 
-cmake -S . -B "build/$flavour" "${args[@]}" >/dev/null
-cmake --build "build/$flavour"
+tree=build/$flavour
+stamp=$tree/.configured-with
+
+# A tree whose last configure failed (say, tried before the compiler was
+# installed), was made with other settings, or names a compiler that is gone
+# would fail or mislead every later run: such a cache is thrown away and the
+# tree configured from scratch. The stamp is written only after a configure
+# succeeded.
+stale_cache() {
+    [ -f "$tree/CMakeCache.txt" ] || return 1
+    [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${args[*]}" ] || return 0
+    local compiler
+    for compiler in $(sed -n 's/^CMAKE_\(C\|CXX\)_COMPILER:[A-Z]*=//p' "$tree/CMakeCache.txt"); do
+        [ -x "$compiler" ] || command -v "$compiler" >/dev/null || return 0
+    done
+    return 1
+}
+
+if stale_cache; then
+    echo "tools/build.sh: $tree was configured differently or its configure failed; configuring afresh"
+    rm -rf "$tree/CMakeCache.txt" "$tree/CMakeFiles"
+fi
+rm -f "$stamp"
+cmake -S . -B "$tree" "${args[@]}" >/dev/null
+printf '%s' "${args[*]}" > "$stamp"
+cmake --build "$tree"

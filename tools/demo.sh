@@ -8,19 +8,17 @@ cd "$(dirname "$0")/.."
 tools/deps.sh native demo
 tools/build.sh native
 
-build=build/native
+build=$PWD/build/native
 demo=$PWD/build/demo
 rm -rf "$demo"
-sh demo/make_site.sh "$demo/www" "$PWD/$build/bin/vcapture" "$PWD/$build/lib/libboardsim.so" \
-    "$demo/sim"
+mkdir -p "$demo/sim"
 
 echo
 echo "The simulated board: sensor registers through sensreg and sensdump"
 export BOARDSIM_DIR=$demo/sim
-LD_PRELOAD=$PWD/$build/lib/libboardsim.so "$build/bin/sensreg" reg 0 0
-LD_PRELOAD=$PWD/$build/lib/libboardsim.so "$build/bin/sensdump" 0 | sed -n 1,4p
+LD_PRELOAD=$build/lib/libboardsim.so "$build/bin/sensreg" reg 0 0
+LD_PRELOAD=$build/lib/libboardsim.so "$build/bin/sensdump" 0 | sed -n 1,4p
 unset BOARDSIM_DIR
 echo
-echo "Streaming: open http://127.0.0.1:8080/ in a browser (Ctrl-C stops the server)."
-echo "vcapture's reports go to $demo/sim/vcapture.log."
-exec busybox httpd -f -v -p 127.0.0.1:8080 -h "$demo/www"
+# The server script stops everything it started on Ctrl-C (or SIGTERM).
+exec demo/serve.sh 8080 "$demo" "$build/bin/vcapture" "$build/lib/libboardsim.so"

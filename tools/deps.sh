@@ -6,15 +6,22 @@ set -euo pipefail
 want=("$@")
 [ ${#want[@]} -gt 0 ] || want=(native sanitize arm demo)
 
-# The ABI check compiles against Debian's armhf kernel headers in every flavour.
+# Installed without recommendations, so every package a test or build needs is
+# named here, including those that are only recommendations of another.
+# Every flavour: the build tools, the test runners and the programs the system
+# tests drive (ffmpeg decodes frames, busybox serves the page, chromium shows
+# it, v4l2-ctl is the standard client, gst-launch-1.0 runs the element). The
+# ABI check compiles against Debian's armhf kernel and C library headers (the
+# latter only a recommendation of the cross compiler).
 packages=(cmake ninja-build g++ git googletest python3 python3-pytest pkg-config
-          gcc-arm-linux-gnueabihf linux-libc-dev-armhf-cross qemu-user
+          gcc-arm-linux-gnueabihf linux-libc-dev-armhf-cross libc6-dev-armhf-cross qemu-user
           libgstreamer1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
           gstreamer1.0-plugins-good libjpeg62-turbo-dev ffmpeg busybox chromium v4l-utils)
 for w in "${want[@]}"; do
     case "$w" in
         native) ;;
-        sanitize) packages+=(clang) ;;
+        # clang's sanitizer and libFuzzer run-times are only a recommendation of clang.
+        sanitize) packages+=(clang libclang-rt-14-dev) ;;
         arm) packages+=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf libjpeg62-turbo-dev:armhf) ;;
         demo) ;;
         *) echo "tools/deps.sh: unknown set '$w'" >&2; exit 2 ;;
@@ -33,6 +40,8 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # Another apt-get at work (say, the system's own updates) is waited for.
+    lock=(-o DPkg::Lock::Timeout=600)
+    apt-get "${lock[@]}" update -qq
+    apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi

@@ -1,8 +1,10 @@
 """Shared fixtures: run the built programs as a user would, natively or under
 qemu-arm for the board's ARM build."""
 
+import copy
 import os
 import shlex
+import shutil
 import subprocess
 from pathlib import Path
 
@@ -28,6 +30,17 @@ class Programs:
 
     def path(self, name):
         return self.bindir / name
+
+    def copied_to(self, directory, *names):
+        """These programs and the simulator library copied into `directory`,
+        for another user, who may not enter the build tree (a clone anywhere
+        under /root lies in a private directory)."""
+        moved = copy.copy(self)
+        moved.bindir = moved.libdir = Path(directory)
+        for name in names:
+            shutil.copy(self.path(name), moved.path(name))
+        shutil.copy(self.libdir / "libboardsim.so", moved.libdir / "libboardsim.so")
+        return moved
 
     def command(self, name, args, argv0=None, preload=None):
         argv0 = name if argv0 is None else argv0

@@ -1,6 +1,8 @@
 """The main job as a newcomer sees it: the simulated board streams MJPEG
 through busybox httpd to a page in a real browser."""
 
+import os
+import signal
 import socket
 import subprocess
 import time
@@ -10,7 +12,7 @@ import pytest
 
 from cdp import Browser
 
-SITE = Path(__file__).resolve().parents[2] / "demo" / "make_site.sh"
+SERVE = Path(__file__).resolve().parents[2] / "demo" / "serve.sh"
 
 
 def free_port():
@@ -19,18 +21,101 @@ def free_port():
         return s.getsockname()[1]
 
 
+class Demo:
+    """demo/serve.sh, the part of tools/demo.sh after the build, with this
+    build's programs, in a session of its own."""
+
+    def __init__(self, programs, work):
+        self.www, self.sim = work / "www", work / "sim"
+        self.port = free_port()
+        self.url = f"http://127.0.0.1:{self.port}/"
+        self.proc = subprocess.Popen(
+            ["bash", str(SERVE), str(self.port), str(work), str(programs.path("vcapture")),
+             str(programs.libdir / "libboardsim.so"), *programs.emulator],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
+            # As from a terminal, even where this test runs with SIGINT ignored
+            # (started in the background), which the script could not undo.
+            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+        deadline = time.time() + 30
+        while not self.accepts():
+            assert self.proc.poll() is None and time.time() < deadline, "the server did not start"
+            time.sleep(0.1)
+
+    def accepts(self):
+        try:
+            socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+            return True
+        except OSError:
+            return False
+
+    def stream(self, frames):
+        """A client that has received the given number of parts of the stream."""
+        s = socket.create_connection(("127.0.0.1", self.port), timeout=60)
+        s.sendall(b"GET /cgi-bin/stream HTTP/1.0\r\n\r\n")
+        data = b""
+        while data.count(b"--frame\r\n") < frames:
+            chunk = s.recv(65536)
+            assert chunk, data[:200]
+            data += chunk
+        return s, data
+
+    def processes(self):
+        """Every process that serves this demo's site or streams from its board."""
+        found = []
+        for entry in Path("/proc").iterdir():
+            if not entry.name.isdigit() or int(entry.name) == os.getpid():
+                continue
+            try:
+                environ = (entry / "environ").read_bytes().split(b"\0")
+                cmdline = (entry / "cmdline").read_bytes().split(b"\0")
+            except OSError:
+                continue  # gone meanwhile, or not ours to read
+            if f"BOARDSIM_DIR={self.sim}".encode() in environ or str(self.www).encode() in cmdline:
+                found.append((int(entry.name), b" ".join(cmdline).decode(errors="replace")))
+        return found
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                os.killpg(self.proc.pid, signal.SIGKILL)
+                self.proc.wait(timeout=10)
+        for pid, _ in self.processes():
+            os.kill(pid, signal.SIGKILL)
+
+
 @pytest.fixture
-def server(programs, tmp_path):
-    www, sim = tmp_path / "www", tmp_path / "sim"
-    emulator = programs.emulator
-    subprocess.run(["sh", str(SITE), str(www), str(programs.path("vcapture")),
-                    str(programs.libdir / "libboardsim.so"), str(sim), *emulator], check=True)
-    port = free_port()
-    httpd = subprocess.Popen(["busybox", "httpd", "-f", "-p", f"127.0.0.1:{port}", "-h", str(www)])
-    time.sleep(0.3)
-    yield f"http://127.0.0.1:{port}/", sim
-    httpd.terminate()
-    httpd.wait(timeout=10)
+def demo(programs, tmp_path):
+    demo = Demo(programs, tmp_path)
+    yield demo
+    demo.stop()
+
+
+@pytest.fixture
+def server(demo):
+    return demo.url, demo.sim
+
+
+@pytest.mark.parametrize("sig, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
+def test_a_stop_signal_ends_the_server_and_every_stream(demo, sig, status):
+    clients = [demo.stream(2)[0] for _ in range(2)]
+    streaming = [c for _, c in demo.processes() if "vcapture" in c]
+    assert len(streaming) == 2, demo.processes()
+    demo.proc.send_signal(sig)  # to the script alone, as kill(1) would
+    ended = demo.proc.wait(timeout=60)
+    deadline = time.time() + 10
+    while demo.processes() and time.time() < deadline:
+        time.sleep(0.1)
+    assert demo.processes() == []
+    assert ended == status
+    assert not demo.accepts()
+    for client in clients:
+        with client:
+            client.settimeout(30)
+            while client.recv(65536):
+                pass  # the stream ends instead of hanging
 
 
 def test_response_head_comes_from_the_server_and_body_from_vcapture(server):
