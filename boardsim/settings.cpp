@@ -19,7 +19,7 @@ constexpr errno_entry kErrnos[] = {
     {"EACCES", EACCES}, {"EFAULT", EFAULT}, {"EBUSY", EBUSY},         {"ENODEV", ENODEV},
     {"EINVAL", EINVAL}, {"ENOTTY", ENOTTY}, {"ENOSPC", ENOSPC},       {"EPIPE", EPIPE},
     {"ERANGE", ERANGE}, {"ENOSYS", ENOSYS}, {"ETIMEDOUT", ETIMEDOUT}, {"EREMOTEIO", EREMOTEIO},
-    {"EMFILE", EMFILE}, {"EROFS", EROFS},
+    {"EMFILE", EMFILE}, {"EROFS", EROFS},   {"EBADR", EBADR},
 };
 
 std::string env(const char* name) {
