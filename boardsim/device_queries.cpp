@@ -3,13 +3,15 @@
 #include <linux/videodev2.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <map>
+#include <mutex>
 
 #include "board_abi.h"
+#include "open_files.h"
 #include "stream.h"
 #include "trace.h"
 #include "user_memory.h"
@@ -18,27 +20,31 @@ namespace boardsim {
 
 namespace {
 
-// One priority per open descriptor of this process (0: not open).
-constexpr int kMaxFds = 4096;
-std::atomic<uint8_t> g_priority[kMaxFds];
+// One priority per open file of the device in this process.
+std::mutex g_priority_lock;
+std::map<uint32_t, uint32_t> g_priority;
 
-bool valid_fd(int fd) {
-    return fd >= 0 && fd < kMaxFds;
+uint32_t priority_of(uint32_t file) {
+    const std::lock_guard<std::mutex> guard(g_priority_lock);
+    const auto found = g_priority.find(file);
+    return found == g_priority.end() ? uint32_t{V4L2_PRIORITY_UNSET} : found->second;
 }
 
 uint32_t highest_priority() {
-    uint32_t highest = V4L2_PRIORITY_UNSET;
-    for (const auto& p : g_priority) {
-        highest = std::max<uint32_t>(highest, p.load());
+    const std::lock_guard<std::mutex> guard(g_priority_lock);
+    uint32_t highest = uint32_t{V4L2_PRIORITY_UNSET};
+    for (const auto& [file, priority] : g_priority) {
+        highest = std::max(highest, priority);
     }
     return highest;
 }
 
-int set_priority(int fd, const uint32_t* priority) {
-    if (*priority < V4L2_PRIORITY_BACKGROUND || *priority > V4L2_PRIORITY_RECORD || !valid_fd(fd)) {
+int set_priority(uint32_t file, const uint32_t* priority) {
+    if (*priority < V4L2_PRIORITY_BACKGROUND || *priority > V4L2_PRIORITY_RECORD) {
         return -EINVAL;
     }
-    g_priority[fd] = static_cast<uint8_t>(*priority);
+    const std::lock_guard<std::mutex> guard(g_priority_lock);
+    g_priority[file] = *priority;
     return 0;
 }
 
@@ -182,16 +188,14 @@ const char* ext_request_name(unsigned long request) {
 
 }  // namespace
 
-void priority_open(int fd) {
-    if (valid_fd(fd)) {
-        g_priority[fd] = V4L2_PRIORITY_DEFAULT;
-    }
+void priority_open(uint32_t file) {
+    const std::lock_guard<std::mutex> guard(g_priority_lock);
+    g_priority[file] = V4L2_PRIORITY_DEFAULT;
 }
 
-void priority_close(int fd) {
-    if (valid_fd(fd)) {
-        g_priority[fd] = V4L2_PRIORITY_UNSET;
-    }
+void priority_close(uint32_t file) {
+    const std::lock_guard<std::mutex> guard(g_priority_lock);
+    g_priority.erase(file);
 }
 
 int priority_check(int fd, unsigned long request) {
@@ -199,11 +203,10 @@ int priority_check(int fd, unsigned long request) {
         abi::S_FMT,    abi::S_PARM,    abi::S_CTRL,    abi::S_JPEGCOMP,   abi::REQBUFS,
         abi::STREAMON, abi::STREAMOFF, VIDIOC_S_INPUT, VIDIOC_S_PRIORITY, VIDIOC_S_EXT_CTRLS,
     };
-    if (!valid_fd(fd) ||
-        std::find(std::begin(kChanging), std::end(kChanging), request) == std::end(kChanging)) {
+    if (std::find(std::begin(kChanging), std::end(kChanging), request) == std::end(kChanging)) {
         return 0;
     }
-    return g_priority[fd] < highest_priority() ? -EBUSY : 0;
+    return priority_of(open_file_of(fd)) < highest_priority() ? -EBUSY : 0;
 }
 
 int query_ioctl(int fd, unsigned long request, void* arg) {
@@ -233,7 +236,7 @@ int query_ioctl(int fd, unsigned long request, void* arg) {
             return 0;
         case VIDIOC_S_PRIORITY: {
             const auto* priority = static_cast<const uint32_t*>(arg);
-            rc = set_priority(fd, priority);
+            rc = set_priority(open_file_of(fd), priority);
             trace("VIDIOC_S_PRIORITY priority=%u = %s", *priority, result_text(rc, rb));
             return rc;
         }

@@ -15,6 +15,7 @@
 
 #include "board_abi.h"
 #include "frame_source.h"
+#include "open_files.h"
 #include "real_libc.h"
 #include "settings.h"
 #include "stream_owner.h"
@@ -173,20 +174,20 @@ bool open_buffers(const driver_state* d) {
     return true;
 }
 
-int reqbufs(int fd, abi::requestbuffers* r) {
+int reqbufs(uint32_t file, abi::requestbuffers* r) {
     driver_state* d = driver();
     if (r->type != 1 || r->memory != 1) {
         return -EINVAL;
     }
-    if (stream_owned_by_other(fd)) {
+    if (stream_owned_by_other(file)) {
         return -EBUSY;
     }
     if (g_stream.streaming) {
         return -EBUSY;
     }
     if (r->count == 0) {
-        stream_release(fd);
-    } else if (const int rc = stream_claim(fd); rc != 0) {
+        stream_release(file);
+    } else if (const int rc = stream_claim(file); rc != 0) {
         return rc;
     }
     const uint32_t count = std::min({r->count, get_settings().max_bufs, kMaxBuffers});
@@ -196,7 +197,7 @@ int reqbufs(int fd, abi::requestbuffers* r) {
     std::fill(std::begin(g_stream.queued), std::end(g_stream.queued), false);
     const bool allocated = open_buffers(d);
     if (!allocated || count == 0) {
-        stream_release(fd);  // no buffers: nothing to own
+        stream_release(file);  // no buffers: nothing to own
     }
     if (!allocated) {
         return -ENOMEM;
@@ -535,7 +536,7 @@ int stream_ioctl(int fd, unsigned long request, void* arg) {
         return -EIO;
     }
     char rb[24];
-    if (owner_only(request) && stream_owned_by_other(fd)) {
+    if (owner_only(request) && stream_owned_by_other(open_file_of(fd))) {
         trace("%s = -EBUSY", request == abi::QBUF       ? "VIDIOC_QBUF"
                              : request == abi::DQBUF    ? "VIDIOC_DQBUF"
                              : request == abi::STREAMON ? "VIDIOC_STREAMON"
@@ -624,7 +625,7 @@ int stream_ioctl(int fd, unsigned long request, void* arg) {
         case abi::REQBUFS: {
             auto* r = static_cast<abi::requestbuffers*>(arg);
             const uint32_t asked = r->count;
-            const int rc = reqbufs(fd, r);
+            const int rc = reqbufs(open_file_of(fd), r);
             trace("VIDIOC_REQBUFS count=%u = %s%s%u", asked, result_text(rc, rb),
                   rc == 0 ? " count=" : "", rc == 0 ? r->count : 0);
             return rc;
@@ -721,15 +722,15 @@ int stream_poll(pollfd* fds, int timeout_ms) {
     return rc;
 }
 
-void stream_close(int fd) {
-    // Closing another descriptor of the device leaves the owner's stream alone.
-    if (stream_owned_by_other(fd)) {
+void stream_close(uint32_t file) {
+    // Closing another open file of the device leaves the owner's stream alone.
+    if (stream_owned_by_other(file)) {
         return;
     }
-    if (stream_owned_by(fd)) {
+    if (stream_owned_by(file)) {
         driver()->buf_count = 0;  // the driver frees the buffers of a closed owner
     }
-    stream_release(fd);
+    stream_release(file);
     g_stream.streaming = false;
     g_stream.head = g_stream.size = 0;
     std::fill(std::begin(g_stream.queued), std::end(g_stream.queued), false);

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 
 struct pollfd;
 
@@ -18,8 +19,8 @@ int stream_ioctl(int fd, unsigned long request, void* arg);
 void* stream_mmap(void* addr, size_t length, int prot, int flags, off_t offset, int* error);
 // poll() on the device alone: ready when the next frame is due.
 int stream_poll(pollfd* fds, int timeout_ms);
-// Descriptor `fd` of the device is closed: if it owned the buffers,
-// streaming stops and the buffers are freed.
-void stream_close(int fd);
+// Open file `file` of the device is released (its last descriptor closed):
+// if it owned the buffers, streaming stops and the buffers are freed.
+void stream_close(uint32_t file);
 
 }  // namespace boardsim

@@ -16,8 +16,8 @@ namespace {
 // Across processes the owner holds an exclusive flock on
 // $BOARDSIM_DIR/stream.lock: the kernel drops it when the owner dies, so a
 // crashed streamer never blocks the next one. Within the process the owning
-// descriptor is remembered.
-int g_owner_fd = -1;
+// open file is remembered.
+uint32_t g_owner = 0;  // 0: no open file of this process
 
 int lock_fd() {
     static const int fd = [] {
@@ -29,32 +29,32 @@ int lock_fd() {
 
 }  // namespace
 
-int stream_claim(int fd) {
-    if (g_owner_fd == fd) {
+int stream_claim(uint32_t file) {
+    if (g_owner == file) {
         return 0;
     }
-    if (g_owner_fd >= 0 || lock_fd() < 0 || flock(lock_fd(), LOCK_EX | LOCK_NB) != 0) {
+    if (g_owner != 0 || lock_fd() < 0 || flock(lock_fd(), LOCK_EX | LOCK_NB) != 0) {
         return -EBUSY;
     }
-    g_owner_fd = fd;
+    g_owner = file;
     return 0;
 }
 
-void stream_release(int fd) {
-    if (g_owner_fd != fd || fd < 0) {
+void stream_release(uint32_t file) {
+    if (g_owner != file || file == 0) {
         return;
     }
-    g_owner_fd = -1;
+    g_owner = 0;
     flock(lock_fd(), LOCK_UN);
 }
 
-bool stream_owned_by(int fd) {
-    return fd >= 0 && g_owner_fd == fd;
+bool stream_owned_by(uint32_t file) {
+    return file != 0 && g_owner == file;
 }
 
-bool stream_owned_by_other(int fd) {
-    if (g_owner_fd >= 0) {
-        return g_owner_fd != fd;
+bool stream_owned_by_other(uint32_t file) {
+    if (g_owner != 0) {
+        return g_owner != file;
     }
     // Nobody in this process: a shared lock is refused while another
     // process holds the exclusive one.

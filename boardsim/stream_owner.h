@@ -4,15 +4,18 @@
 // query and map the buffers but not request, queue, dequeue or stream them.
 #pragma once
 
+#include <cstdint>
+
 namespace boardsim {
 
-// Makes `fd` the owner; -EBUSY when another open file owns the buffers.
-int stream_claim(int fd);
-// `fd` gives up the buffers (nothing happens when it does not own them).
-void stream_release(int fd);
-// True when an open file other than `fd` owns the buffers.
-bool stream_owned_by_other(int fd);
-// True when `fd` owns the buffers.
-bool stream_owned_by(int fd);
+// Open files are named by their id (open_files.h).
+// Makes `file` the owner; -EBUSY when another open file owns the buffers.
+int stream_claim(uint32_t file);
+// `file` gives up the buffers (nothing happens when it does not own them).
+void stream_release(uint32_t file);
+// True when an open file other than `file` owns the buffers.
+bool stream_owned_by_other(uint32_t file);
+// True when `file` owns the buffers.
+bool stream_owned_by(uint32_t file);
 
 }  // namespace boardsim

@@ -18,6 +18,7 @@
 #include "board_abi.h"
 #include "device_queries.h"
 #include "native_abi.h"
+#include "open_files.h"
 #include "real_libc.h"
 #include "sensor_model.h"
 #include "settings.h"
@@ -30,7 +31,6 @@ namespace boardsim {
 namespace {
 
 constexpr int kMaxFds = 4096;
-std::atomic<bool> g_device_fds[kMaxFds];
 
 std::string open_flags_text(int flags) {
     std::string text = (flags & O_ACCMODE) == O_RDONLY   ? "O_RDONLY"
@@ -247,8 +247,7 @@ int device_open(int flags) {
             real::close(result);
             result = -EMFILE;
         } else {
-            g_device_fds[result] = true;
-            priority_open(result);
+            priority_open(open_file_new(result));
         }
     }
     char result_buf[24];
@@ -258,7 +257,15 @@ int device_open(int flags) {
 }
 
 bool is_device(int fd) {
-    return fd >= 0 && fd < kMaxFds && g_device_fds[fd];
+    return open_file_of(fd) != 0;
+}
+
+void device_descriptor_dropped(int fd) {
+    // The last descriptor of an open file releases what the file held.
+    if (const uint32_t file = open_file_forget(fd); file != 0) {
+        priority_close(file);
+        stream_close(file);
+    }
 }
 
 void* device_mmap(void* addr, size_t length, int prot, int flags, off_t offset) {
@@ -277,22 +284,12 @@ void* device_mmap(void* addr, size_t length, int prot, int flags, off_t offset) 
     return p;
 }
 
-void device_stat(struct stat* st) {
-    std::memset(st, 0, sizeof *st);
-    st->st_mode = S_IFCHR | 0660;
-    st->st_rdev = makedev(81, 0);
-    st->st_nlink = 1;
-    st->st_blksize = 4096;
-}
-
 int device_poll(pollfd* fds, int timeout_ms) {
     return stream_poll(fds, timeout_ms);
 }
 
 int device_close(int fd) {
-    g_device_fds[fd] = false;
-    priority_close(fd);
-    stream_close(fd);
+    device_descriptor_dropped(fd);
     const int result = real::close(fd) < 0 ? -errno : 0;
     char result_buf[24];
     trace("close = %s", result_text(result, result_buf));
