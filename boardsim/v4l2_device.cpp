@@ -328,7 +328,12 @@ int serve_board_request(int fd, unsigned long request, void* arg) {
 constexpr size_t kMaxRecord = _IOC_SIZEMASK + 1;
 
 int fault(unsigned long request) {
-    trace("%s 0x%08lX = -EFAULT", request_name(request), request);
+    const char* name = request_name(request);
+    if (std::strcmp(name, "ioctl") == 0) {
+        trace("ioctl 0x%08lX = -EFAULT", request);
+    } else {
+        trace("%s = -EFAULT", name);
+    }
     return -EFAULT;
 }
 
