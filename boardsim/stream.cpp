@@ -491,13 +491,24 @@ int get_control(abi::control* c) {
 
 // The device's descriptor is a timer that is readable when a frame can be
 // dequeued, so that select(), epoll and ppoll wait for frames as on a driver.
+// An expired timer stays readable, so the timer is set again only when what
+// it should say changes (unpaced: only when the queue empties or fills).
 void update_readiness(int fd) {
-    itimerspec when{};
+    static int armed_fd = -1;
+    static timespec armed{};
+    timespec due{};
     if (g_stream.streaming && g_stream.size > 0) {
-        when.it_value =
-            get_settings().unpaced ? timespec{0, 1} : due_time(driver(), g_stream.next_seq);
+        due = get_settings().unpaced ? timespec{0, 1} : due_time(driver(), g_stream.next_seq);
     }
-    timerfd_settime(fd, TFD_TIMER_ABSTIME, &when, nullptr);
+    if (fd == armed_fd && due.tv_sec == armed.tv_sec && due.tv_nsec == armed.tv_nsec) {
+        return;
+    }
+    itimerspec when{};
+    when.it_value = due;
+    if (timerfd_settime(fd, TFD_TIMER_ABSTIME, &when, nullptr) == 0) {
+        armed_fd = fd;
+        armed = due;
+    }
 }
 
 // Requests that only the owner of the buffers may make.
