@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""vcapture's cost per frame against the unpaced simulator.
+"""vcapture's cost per frame against the unpaced simulator, beside standard clients.
 
-Prints, for 640x480 YUV and JPEG frames written to /dev/null and through a
-pipe to a reader: frames per second and CPU time per frame of vcapture, the
-simulator's own dequeue-and-queue cost in the same conditions (dq_baseline),
-system calls per frame (strace -c, where strace is installed) and allocations
-per frame in the loop.
+Prints, for 640x480 YUV frames to /dev/null and JPEG frames as an MJPEG
+multipart body to /dev/null (and vcapture's through a pipe to a reader):
+frames per second and CPU time per frame of vcapture, v4l2-ctl, ffmpeg and
+GStreamer, each beside the simulator's own dequeue-and-queue cost measured
+in the same run (dq_baseline) and the client's share above it; then
+vcapture's system calls per frame (strace -c, where strace is installed) and
+allocations per frame.
 
 Usage: bench/vcapture_bench.py [BUILD_DIR] [FRAMES]   (default build/native, 300)
 """
@@ -75,31 +77,67 @@ def allocations_per_frame(simdir):
     return (counts[1] - counts[0]) / FRAMES
 
 
+def client_commands(fmt):
+    """The standard clients' commands for one case: (name, argv or shell text)."""
+    dev = "/dev/v4l/video0"
+    if fmt == "yuv420":
+        return [
+            ("v4l2-ctl", ["v4l2-ctl", "-d", dev,
+                          "--set-fmt-video=width=640,height=480,pixelformat=YU12",
+                          "--stream-mmap=2", f"--stream-count={FRAMES}", "--stream-to=/dev/null"]),
+            ("ffmpeg", ["ffmpeg", "-v", "error", "-f", "v4l2", "-video_size", "640x480",
+                        "-input_format", "yuv420p", "-i", dev, "-frames:v", str(FRAMES),
+                        "-fps_mode", "passthrough", "-f", "rawvideo", "-y", "/dev/null"]),
+            ("gstreamer", ["gst-launch-1.0", "-q", "v4l2src", f"device={dev}",
+                           f"num-buffers={FRAMES}", "!",
+                           "video/x-raw,format=I420,width=640,height=480", "!", "filesink",
+                           "location=/dev/null"]),
+        ]
+    return [
+        ("v4l2-ctl (bare JPEG)", ["v4l2-ctl", "-d", dev,
+                                  "--set-fmt-video=width=640,height=480,pixelformat=JPEG",
+                                  "--stream-mmap=2", f"--stream-count={FRAMES}",
+                                  "--stream-to=/dev/null"]),
+        ("ffmpeg mpjpeg", ["ffmpeg", "-v", "error", "-f", "v4l2", "-video_size", "640x480",
+                           "-input_format", "mjpeg", "-i", dev, "-frames:v", str(FRAMES),
+                           "-fps_mode", "passthrough", "-c", "copy", "-f", "mpjpeg", "-y",
+                           "/dev/null"]),
+        ("gstreamer multipartmux", ["gst-launch-1.0", "-q", "v4l2src", f"device={dev}",
+                                    f"num-buffers={FRAMES}", "!",
+                                    "image/jpeg,width=640,height=480", "!", "multipartmux",
+                                    "!", "filesink", "location=/dev/null"]),
+    ]
+
+
+def vcapture_commands(fmt):
+    if fmt == "yuv420":
+        return [("vcapture", [*vcapture_args(fmt, FRAMES), "-out", "/dev/null"]),
+                ("vcapture to a pipe",
+                 " ".join(vcapture_args(fmt, FRAMES)) + " -out - | cat > /dev/null")]
+    mjpeg = [*vcapture_args(fmt, FRAMES), "-mjpeg-http", "frame"]
+    return [("vcapture multipart", [*mjpeg, "-out", "/dev/null"]),
+            ("vcapture multipart to a pipe", " ".join(mjpeg) + " -out - | cat > /dev/null")]
+
+
 def main():
-    print(f"vcapture against the unpaced simulator, 640x480, {FRAMES} frames a run")
-    print(f"{'case':<28}{'fps':>10}{'cpu/frame':>12}{'sim fps':>10}{'sim cpu/frame':>15}"
-          f"{'vcapture share':>16}")
+    print(f"Capture clients against the unpaced simulator, 640x480, {FRAMES} frames a run;")
+    print("sim cpu/frame: dq_baseline (the simulator's bare dequeue and queue) in the same run;")
+    print("share: the client's cpu/frame above the simulator's")
+    print(f"{'case':<44}{'fps':>9}{'cpu/frame':>12}{'sim cpu/frame':>15}{'share':>10}")
     with tempfile.TemporaryDirectory() as simdir:
-        for fmt in ("yuv420", "jpeg"):
-            base_wall, base_cpu = timed([str(BUILD / "bin" / "dq_baseline"), "640", "480", fmt,
-                                         str(FRAMES)], simdir)
-            for sink in ("/dev/null", "pipe"):
-                if sink == "pipe":
-                    cmd = " ".join(vcapture_args(fmt, FRAMES)) + " -out - | cat > /dev/null"
-                    wall, cpu = timed(cmd, simdir, shell=True)
-                else:
-                    wall, cpu = timed([*vcapture_args(fmt, FRAMES), "-out", sink], simdir)
-                share = (cpu - base_cpu) / FRAMES
-                print(f"{fmt + ' to ' + sink:<28}{FRAMES / wall:>10.1f}"
-                      f"{cpu / FRAMES * 1e6:>10.0f}us{FRAMES / base_wall:>10.1f}"
-                      f"{base_cpu / FRAMES * 1e6:>13.0f}us{share * 1e6:>14.0f}us")
-        if shutil.which("v4l2-ctl"):
-            wall, cpu = timed(["v4l2-ctl", "-d", "/dev/v4l/video0",
-                               "--set-fmt-video=width=640,height=480,pixelformat=YU12",
-                               "--stream-mmap=2", f"--stream-count={FRAMES}",
-                               "--stream-to=/dev/null"], simdir)
-            print(f"{'v4l2-ctl yuv420 to /dev/null':<28}{FRAMES / wall:>10.1f}"
-                  f"{cpu / FRAMES * 1e6:>10.0f}us   (a standard client, for comparison)")
+        for fmt, title in (("yuv420", "YUV 4:2:0 to /dev/null"),
+                           ("jpeg", "JPEG as an MJPEG multipart body to /dev/null")):
+            print(title)
+            _, base_cpu = timed([str(BUILD / "bin" / "dq_baseline"), "640", "480", fmt,
+                                 str(FRAMES)], simdir)
+            for name, cmd in vcapture_commands(fmt) + client_commands(fmt):
+                program = cmd.split()[0] if isinstance(cmd, str) else cmd[0]
+                if not Path(program).exists() and not shutil.which(program):
+                    print(f"  {name:<42}(not installed)")
+                    continue
+                wall, cpu = timed(cmd, simdir, shell=isinstance(cmd, str))
+                print(f"  {name:<42}{FRAMES / wall:>9.1f}{cpu / FRAMES * 1e6:>10.0f}us"
+                      f"{base_cpu / FRAMES * 1e6:>13.0f}us{(cpu - base_cpu) / FRAMES * 1e6:>8.0f}us")
         for fmt in ("yuv420", "jpeg"):
             if shutil.which("strace"):
                 print(f"system calls per frame ({fmt}, strace -c): "

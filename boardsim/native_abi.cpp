@@ -19,6 +19,8 @@ unsigned long board_request(unsigned long request) {
             return abi::G_FMT;
         case VIDIOC_S_FMT:
             return abi::S_FMT;
+        case VIDIOC_TRY_FMT:
+            return abi::TRY_FMT;
         case VIDIOC_QUERYBUF:
             return abi::QUERYBUF;
         case VIDIOC_QBUF:
@@ -59,25 +61,25 @@ void from_board(const abi::buffer& b, v4l2_buffer* n) {
 
 }  // namespace
 
-bool serve_native_request(unsigned long request, void* arg, board_request_server serve,
+bool serve_native_request(int fd, unsigned long request, void* arg, board_request_server serve,
                           int* result) {
     const unsigned long board = kHostDiffers ? board_request(request) : 0;
     if (board == 0) {
         return false;
     }
-    if (request == VIDIOC_G_FMT || request == VIDIOC_S_FMT) {
+    if (request == VIDIOC_G_FMT || request == VIDIOC_S_FMT || request == VIDIOC_TRY_FMT) {
         auto* native = static_cast<v4l2_format*>(arg);
         abi::format f{};
         f.type = native->type;
         std::memcpy(f.raw, &native->fmt, sizeof f.raw);
-        *result = serve(board, &f);
+        *result = serve(fd, board, &f);
         std::memcpy(&native->fmt, f.raw, sizeof f.raw);
         return true;
     }
     auto* native = static_cast<v4l2_buffer*>(arg);
     abi::buffer b{};
     to_board(*native, &b);
-    *result = serve(board, &b);
+    *result = serve(fd, board, &b);
     from_board(b, native);
     return true;
 }

@@ -5,11 +5,11 @@
 
 namespace boardsim {
 
-using board_request_server = int (*)(unsigned long request, void* arg);
+using board_request_server = int (*)(int fd, unsigned long request, void* arg);
 
-// Serves a request that exists only in the host's ABI; false when `request`
-// is not one of them (on a 32-bit host the two ABIs are the same).
-bool serve_native_request(unsigned long request, void* arg, board_request_server serve,
+// Serves a request made on `fd` that exists only in the host's ABI; false
+// when `request` is not one of them (on a 32-bit host the two ABIs are the same).
+bool serve_native_request(int fd, unsigned long request, void* arg, board_request_server serve,
                           int* result);
 
 }  // namespace boardsim

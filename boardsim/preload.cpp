@@ -16,40 +16,25 @@
 #include <cstring>
 #include <string>
 
+#include "open_files.h"
+#include "preload_paths.h"
 #include "real_libc.h"
 #include "settings.h"
 #include "v4l2_device.h"
 
 using namespace boardsim;
 
-namespace {
+namespace boardsim {
 
-bool active() {
+bool simulator_active() {
     return !get_settings().dir.empty();
-}
-
-// Only an open that creates a file carries a mode. (The analyzer does not
-// follow a va_list handed to a function once va_start has run.)
-mode_t mode_argument(int flags, va_list args) {
-    return (flags & (O_CREAT | O_TMPFILE)) != 0
-               ? static_cast<mode_t>(
-                     va_arg(args, int))  // NOLINT(clang-analyzer-valist.Uninitialized)
-               : 0;
-}
-
-int set_errno(int result) {
-    if (result < 0) {
-        errno = -result;
-        return -1;
-    }
-    return result;
 }
 
 // The board's paths that live in the simulator's directory: the module's
 // serial port (a link to the emulator's pseudo-terminal) and the module's
 // configuration files in /etc, with anything created beside them.
-const char* redirect(const char* path, char (&buffer)[4096]) {
-    if (!active() || path == nullptr) {
+const char* redirect_path(const char* path, char (&buffer)[4096]) {
+    if (!simulator_active() || path == nullptr) {
         return path;
     }
     const std::string& dir = get_settings().dir;
@@ -77,12 +62,37 @@ const char* redirect(const char* path, char (&buffer)[4096]) {
     return path;
 }
 
+}  // namespace boardsim
+
+namespace {
+
+bool active() {
+    return simulator_active();
+}
+
+// Only an open that creates a file carries a mode. (The analyzer does not
+// follow a va_list handed to a function once va_start has run.)
+mode_t mode_argument(int flags, va_list args) {
+    return (flags & (O_CREAT | O_TMPFILE)) != 0
+               ? static_cast<mode_t>(
+                     va_arg(args, int))  // NOLINT(clang-analyzer-valist.Uninitialized)
+               : 0;
+}
+
+int set_errno(int result) {
+    if (result < 0) {
+        errno = -result;
+        return -1;
+    }
+    return result;
+}
+
 int open_any(int dirfd, const char* path, int flags, mode_t mode) {
     if (active() && path != nullptr && std::strcmp(path, kDevicePath) == 0) {
         return set_errno(device_open(flags));
     }
     char buffer[4096];
-    return real::openat(dirfd, redirect(path, buffer), flags, mode);
+    return real::openat(dirfd, redirect_path(path, buffer), flags, mode);
 }
 
 }  // namespace
@@ -144,6 +154,68 @@ int close(int fd) {
     return real::close(fd);
 }
 
+// Copies of a device descriptor refer to the same open file of the device
+// (GStreamer's buffer pool streams on a dup() of the element's descriptor).
+int dup(int fd) noexcept {
+    static const auto real_dup = reinterpret_cast<int (*)(int)>(real::next_symbol("dup"));
+    const int copy = real_dup(fd);
+    if (copy >= 0 && active() && is_device(fd)) {
+        open_file_dup(fd, copy);
+    }
+    return copy;
+}
+
+int dup3(int fd, int to, int flags) noexcept {
+    static const auto real_dup3 =
+        reinterpret_cast<int (*)(int, int, int)>(real::next_symbol("dup3"));
+    if (active() && to != fd && is_device(to)) {
+        device_descriptor_dropped(to);  // dup3 closes what `to` was
+    }
+    const int copy = real_dup3(fd, to, flags);
+    if (copy >= 0 && active() && is_device(fd)) {
+        open_file_dup(fd, copy);
+    }
+    return copy;
+}
+
+int dup2(int fd, int to) noexcept {
+    if (fd == to) {
+        return fcntl(fd, F_GETFD) < 0 ? -1 : to;
+    }
+    return dup3(fd, to, 0);
+}
+
+namespace {
+int any_fcntl(const char* name, int fd, int cmd, unsigned long arg) {
+    using fcntl_fn = int (*)(int, int, ...);
+    static const auto real_fcntl = reinterpret_cast<fcntl_fn>(real::next_symbol("fcntl"));
+    static const auto real_fcntl64 = reinterpret_cast<fcntl_fn>(real::next_symbol("fcntl64"));
+    const fcntl_fn fn =
+        std::strcmp(name, "fcntl64") == 0 && real_fcntl64 != nullptr ? real_fcntl64 : real_fcntl;
+    const int result = fn(fd, cmd, arg);
+    if (result >= 0 && (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC) && active() && is_device(fd)) {
+        open_file_dup(fd, result);
+    }
+    return result;
+}
+}  // namespace
+
+int fcntl(int fd, int cmd, ...) {
+    va_list args;
+    va_start(args, cmd);
+    const unsigned long arg = va_arg(args, unsigned long);
+    va_end(args);
+    return any_fcntl("fcntl", fd, cmd, arg);
+}
+
+int fcntl64(int fd, int cmd, ...) {
+    va_list args;
+    va_start(args, cmd);
+    const unsigned long arg = va_arg(args, unsigned long);
+    va_end(args);
+    return any_fcntl("fcntl64", fd, cmd, arg);
+}
+
 int ioctl(int fd, unsigned long request, ...) noexcept {
     va_list args;
     va_start(args, request);
@@ -171,49 +243,30 @@ void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t off
 
 FILE* fopen(const char* path, const char* mode) {
     char buffer[4096];
-    return real::fopen(redirect(path, buffer), mode);
+    return real::fopen(redirect_path(path, buffer), mode);
 }
 
 FILE* fopen64(const char* path, const char* mode) {
     char buffer[4096];
-    return real::fopen64(redirect(path, buffer), mode);
+    return real::fopen64(redirect_path(path, buffer), mode);
 }
 
 int rename(const char* from, const char* to) noexcept {
     char from_buffer[4096];
     char to_buffer[4096];
-    return real::rename(redirect(from, from_buffer), redirect(to, to_buffer));
+    return real::rename(redirect_path(from, from_buffer), redirect_path(to, to_buffer));
 }
 
 int unlink(const char* path) noexcept {
     char buffer[4096];
-    return real::unlink(redirect(path, buffer));
+    return real::unlink(redirect_path(path, buffer));
 }
 
 // A configuration file in /etc may be a link to persistent storage; its
 // target is read from the simulator's /etc.
 ssize_t readlink(const char* path, char* target, size_t size) noexcept {
     char buffer[4096];
-    return real::readlink(redirect(path, buffer), target, size);
-}
-
-// The device node is a character device (major 81, as V4L2's) to clients
-// that look before they open, like v4l2-ctl.
-int stat(const char* path, struct stat* st) noexcept {
-    if (active() && std::strcmp(path, kDevicePath) == 0) {
-        device_stat(st);
-        return 0;
-    }
-    char buffer[4096];
-    return real::stat(redirect(path, buffer), st);
-}
-
-int fstat(int fd, struct stat* st) noexcept {
-    if (active() && is_device(fd)) {
-        device_stat(st);
-        return 0;
-    }
-    return real::fstat(fd, st);
+    return real::readlink(redirect_path(path, buffer), target, size);
 }
 
 int poll(pollfd* fds, nfds_t nfds, int timeout) {

@@ -74,14 +74,8 @@ ssize_t readlink(const char* path, char* buffer, size_t size) {
     return fn(path, buffer, size);
 }
 
-int stat(const char* path, struct stat* st) {
-    static auto fn = next<int (*)(const char*, struct stat*)>("stat");
-    return fn(path, st);
-}
-
-int fstat(int fd, struct stat* st) {
-    static auto fn = next<int (*)(int, struct stat*)>("fstat");
-    return fn(fd, st);
+void* next_symbol(const char* name) {
+    return dlsym(RTLD_NEXT, name);
 }
 
 }  // namespace boardsim::real

@@ -22,7 +22,7 @@ FILE* fopen64(const char* path, const char* mode);
 int rename(const char* from, const char* to);
 int unlink(const char* path);
 ssize_t readlink(const char* path, char* buffer, size_t size);
-int stat(const char* path, struct stat* st);
-int fstat(int fd, struct stat* st);
+// The C library's own definition of an exported name; nullptr if it has none.
+void* next_symbol(const char* name);
 
 }  // namespace boardsim::real

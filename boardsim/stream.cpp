@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -14,8 +15,10 @@
 
 #include "board_abi.h"
 #include "frame_source.h"
+#include "open_files.h"
 #include "real_libc.h"
 #include "settings.h"
+#include "stream_owner.h"
 #include "trace.h"
 
 namespace boardsim {
@@ -24,6 +27,9 @@ namespace {
 
 constexpr uint32_t kMaxBuffers = 64 + 32;
 constexpr uint32_t kPage = 4096;
+// Every buffer's time stamp is taken from the monotonic clock when the frame
+// is complete, and a driver says so in each buffer's flags.
+constexpr uint32_t kTimestampFlags = abi::kBufFlagTimestampMonotonic;
 
 // What the driver keeps between opens and shares with every process that
 // opens the device: $BOARDSIM_DIR/driver.state.
@@ -168,24 +174,37 @@ bool open_buffers(const driver_state* d) {
     return true;
 }
 
-int reqbufs(abi::requestbuffers* r) {
+int reqbufs(uint32_t file, abi::requestbuffers* r) {
     driver_state* d = driver();
     if (r->type != 1 || r->memory != 1) {
         return -EINVAL;
     }
+    if (stream_owned_by_other(file)) {
+        return -EBUSY;
+    }
     if (g_stream.streaming) {
         return -EBUSY;
+    }
+    if (r->count == 0) {
+        stream_release(file);
+    } else if (const int rc = stream_claim(file); rc != 0) {
+        return rc;
     }
     const uint32_t count = std::min({r->count, get_settings().max_bufs, kMaxBuffers});
     d->buf_count = count;
     d->buf_length = (d->sizeimage + kPage - 1) / kPage * kPage;
     g_stream.head = g_stream.size = 0;
     std::fill(std::begin(g_stream.queued), std::end(g_stream.queued), false);
-    if (!open_buffers(d)) {
+    const bool allocated = open_buffers(d);
+    if (!allocated || count == 0) {
+        stream_release(file);  // no buffers: nothing to own
+    }
+    if (!allocated) {
         return -ENOMEM;
     }
     r->count = count;
-    r->capabilities = 1;  // MMAP
+    r->capabilities = 1;        // MMAP
+    r->flags_and_reserved = 0;  // no cache hints
     return 0;
 }
 
@@ -197,7 +216,8 @@ int querybuf(abi::buffer* b) {
     b->memory = 1;
     b->length = d->buf_length;
     b->offset = b->index * d->buf_length;
-    b->flags = abi::kBufFlagMapped | (g_stream.queued[b->index] ? abi::kBufFlagQueued : 0);
+    b->flags = abi::kBufFlagMapped | kTimestampFlags |
+               (g_stream.queued[b->index] ? abi::kBufFlagQueued : 0);
     b->field = 1;
     b->bytesused = 0;
     return 0;
@@ -205,13 +225,16 @@ int querybuf(abi::buffer* b) {
 
 int qbuf(abi::buffer* b) {
     const driver_state* d = driver();
+    if ((b->flags & abi::kBufFlagRequestFd) != 0) {
+        return -EBADR;  // no request API
+    }
     if (b->type != 1 || b->memory != 1 || b->index >= d->buf_count || g_stream.queued[b->index]) {
         return -EINVAL;
     }
     g_stream.queued[b->index] = true;
     g_stream.queue[(g_stream.head + g_stream.size) % kMaxBuffers] = b->index;
     ++g_stream.size;
-    b->flags |= abi::kBufFlagQueued;
+    b->flags = abi::kBufFlagMapped | abi::kBufFlagQueued | kTimestampFlags;
     return 0;
 }
 
@@ -285,14 +308,35 @@ uint32_t produce_frame(const driver_state* d, uint32_t index, uint32_t seq,
     return used;
 }
 
-int dqbuf(abi::buffer* b) {
+// Non-blocking descriptors get EAGAIN instead of a wait.
+bool nonblocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & O_NONBLOCK) != 0;
+}
+
+bool frame_due_now(const driver_state* d) {
+    if (get_settings().unpaced) {
+        return true;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const timespec due = due_time(d, g_stream.next_seq);
+    return now.tv_sec > due.tv_sec || (now.tv_sec == due.tv_sec && now.tv_nsec >= due.tv_nsec);
+}
+
+int dqbuf(int fd, abi::buffer* b) {
     const driver_state* d = driver();
     if (b->type != 1 || b->memory != 1 || !g_stream.streaming) {
         return -EINVAL;
     }
-    if (g_stream.size == 0) {
-        pause();  // nothing queued: a driver waits for ever
-        return -EINTR;
+    if (g_stream.size == 0 || !frame_due_now(d)) {
+        if (nonblocking(fd)) {
+            return -EAGAIN;
+        }
+        if (g_stream.size == 0) {
+            pause();  // nothing queued: a driver waits for ever
+            return -EINTR;
+        }
     }
     if (const int rc = wait_for_frame(d); rc != 0) {
         return rc;
@@ -311,7 +355,7 @@ int dqbuf(abi::buffer* b) {
     b->index = reported;
     b->type = 1;
     b->bytesused = used;
-    b->flags = abi::kBufFlagMapped | abi::kBufFlagDone;
+    b->flags = abi::kBufFlagMapped | kTimestampFlags;  // done, and now the client's
     b->field = 1;
     b->tv_sec = static_cast<int32_t>(now.tv_sec);
     b->tv_usec = static_cast<int32_t>(now.tv_nsec / 1000);
@@ -326,6 +370,9 @@ int streamon(const int* type) {
     const driver_state* d = driver();
     if (*type != 1 || d->buf_count == 0) {
         return -EINVAL;
+    }
+    if (g_stream.streaming) {
+        return 0;
     }
     g_stream.streaming = true;
     g_stream.next_seq = 0;
@@ -343,21 +390,47 @@ int streamoff(const int* type) {
     return 0;
 }
 
-int set_control(const abi::control* c) {
-    driver_state* d = driver();
-    switch (c->id) {
+struct control_entry {
+    uint32_t id;
+    const char* name;
+    int32_t minimum, maximum, step, default_value;
+    uint32_t type;  // 1 integer, 2 boolean
+};
+constexpr control_entry kControls[] = {
+    {abi::kCidAutoWhiteBalance, "White Balance, Automatic", 0, 1, 1, 1, 2},
+    {abi::kCidAutogain, "Gain, Automatic", 0, 1, 1, 1, 2},
+    {abi::kCidRotate, "Rotate", 0, 270, 90, 0, 1},
+};
+
+// Where the driver keeps a control's value.
+int32_t* control_value(driver_state* d, uint32_t id) {
+    switch (id) {
         case abi::kCidRotate:
-            d->rotate = c->value;
-            return 0;
+            return &d->rotate;
         case abi::kCidAutoWhiteBalance:
-            d->awb = c->value != 0;
-            return 0;
+            return &d->awb;
         case abi::kCidAutogain:
-            d->autogain = c->value != 0;
-            return 0;
+            return &d->autogain;
         default:
-            return -EINVAL;
+            return nullptr;
     }
+}
+
+// A value is brought into the control's range and onto its steps; the
+// client reads back what was kept.
+int set_control(abi::control* c) {
+    int32_t* value = control_value(driver(), c->id);
+    const auto* entry = std::find_if(std::begin(kControls), std::end(kControls),
+                                     [c](const control_entry& e) { return e.id == c->id; });
+    if (value == nullptr || entry == std::end(kControls)) {
+        return -EINVAL;
+    }
+    const int64_t v = std::clamp<int64_t>(c->value, entry->minimum, entry->maximum);
+    const int64_t steps = (v - entry->minimum + entry->step / 2) / entry->step;
+    *value = static_cast<int32_t>(
+        std::min<int64_t>(entry->minimum + steps * entry->step, entry->maximum));
+    c->value = *value;
+    return 0;
 }
 
 struct format_entry {
@@ -386,18 +459,6 @@ int enum_format(abi::fmtdesc* f) {
     return 0;
 }
 
-struct control_entry {
-    uint32_t id;
-    const char* name;
-    int32_t minimum, maximum, step, default_value;
-    uint32_t type;  // 1 integer, 2 boolean
-};
-constexpr control_entry kControls[] = {
-    {abi::kCidAutoWhiteBalance, "White Balance, Automatic", 0, 1, 1, 1, 2},
-    {abi::kCidAutogain, "Gain, Automatic", 0, 1, 1, 1, 2},
-    {abi::kCidRotate, "Rotate", 0, 270, 90, 0, 1},
-};
-
 // Controls in id order; with V4L2_CTRL_FLAG_NEXT_CTRL the next one after the id.
 int query_control(abi::queryctrl* q) {
     constexpr uint32_t kNext = 0x80000000;
@@ -420,47 +481,83 @@ int query_control(abi::queryctrl* q) {
 }
 
 int get_control(abi::control* c) {
-    const driver_state* d = driver();
-    switch (c->id) {
-        case abi::kCidRotate:
-            c->value = d->rotate;
-            return 0;
-        case abi::kCidAutoWhiteBalance:
-            c->value = d->awb;
-            return 0;
-        case abi::kCidAutogain:
-            c->value = d->autogain;
-            return 0;
-        default:
-            return -EINVAL;
+    const int32_t* value = control_value(driver(), c->id);
+    if (value == nullptr) {
+        return -EINVAL;
     }
+    c->value = *value;
+    return 0;
+}
+
+// The device's descriptor is a timer that is readable when a frame can be
+// dequeued, so that select(), epoll and ppoll wait for frames as on a driver.
+// An expired timer stays readable, so the timer is set again only when what
+// it should say changes (unpaced: only when the queue empties or fills).
+void update_readiness(int fd) {
+    static int armed_fd = -1;
+    static timespec armed{};
+    timespec due{};
+    if (g_stream.streaming && g_stream.size > 0) {
+        due = get_settings().unpaced ? timespec{0, 1} : due_time(driver(), g_stream.next_seq);
+    }
+    if (fd == armed_fd && due.tv_sec == armed.tv_sec && due.tv_nsec == armed.tv_nsec) {
+        return;
+    }
+    itimerspec when{};
+    when.it_value = due;
+    if (timerfd_settime(fd, TFD_TIMER_ABSTIME, &when, nullptr) == 0) {
+        armed_fd = fd;
+        armed = due;
+    }
+}
+
+// Requests that only the owner of the buffers may make.
+bool owner_only(unsigned long request) {
+    return request == abi::QBUF || request == abi::DQBUF || request == abi::STREAMON ||
+           request == abi::STREAMOFF;
+}
+
+int serve_format(unsigned long request, driver_state* d, abi::format* f) {
+    const uint32_t w = f->pix.width, h = f->pix.height, pf = f->pix.pixelformat;
+    char rb[24];
+    char fc[5];
+    int rc = -EINVAL;
+    if (f->type == 1) {
+        rc = request == abi::S_FMT && g_stream.streaming ? -EBUSY : 0;
+    }
+    if (rc == 0 && request == abi::S_FMT) {
+        adjust_format(d, w, h, pf);
+        fill_format(d, f);
+    } else if (rc == 0) {
+        driver_state trial = *d;  // the same adjustment, nothing kept
+        adjust_format(&trial, w, h, pf);
+        fill_format(&trial, f);
+    }
+    trace("%s width=%u height=%u pixfmt=%s = %s",
+          request == abi::S_FMT ? "VIDIOC_S_FMT" : "VIDIOC_TRY_FMT", w, h, fourcc(pf, fc),
+          result_text(rc, rb));
+    return rc;
 }
 
 }  // namespace
 
-int stream_ioctl(unsigned long request, void* arg) {
+int stream_ioctl(int fd, unsigned long request, void* arg) {
     driver_state* d = driver();
     if (d == nullptr) {
         return -EIO;
     }
     char rb[24];
-    char fc[5];
+    if (owner_only(request) && stream_owned_by_other(open_file_of(fd))) {
+        trace("%s = -EBUSY", request == abi::QBUF       ? "VIDIOC_QBUF"
+                             : request == abi::DQBUF    ? "VIDIOC_DQBUF"
+                             : request == abi::STREAMON ? "VIDIOC_STREAMON"
+                                                        : "VIDIOC_STREAMOFF");
+        return -EBUSY;
+    }
     switch (request) {
-        case abi::S_FMT: {
-            auto* f = static_cast<abi::format*>(arg);
-            const uint32_t w = f->pix.width, h = f->pix.height, pf = f->pix.pixelformat;
-            int rc = -EINVAL;
-            if (f->type == 1) {
-                rc = g_stream.streaming ? -EBUSY : 0;
-            }
-            if (rc == 0) {
-                adjust_format(d, w, h, pf);
-                fill_format(d, f);
-            }
-            trace("VIDIOC_S_FMT width=%u height=%u pixfmt=%s = %s", w, h, fourcc(pf, fc),
-                  result_text(rc, rb));
-            return rc;
-        }
+        case abi::S_FMT:
+        case abi::TRY_FMT:
+            return serve_format(request, d, static_cast<abi::format*>(arg));
         case abi::G_FMT: {
             auto* f = static_cast<abi::format*>(arg);
             const int rc = f->type == 1 ? 0 : -EINVAL;
@@ -530,15 +627,16 @@ int stream_ioctl(unsigned long request, void* arg) {
             return rc;
         }
         case abi::S_CTRL: {
-            const auto* c = static_cast<const abi::control*>(arg);
+            auto* c = static_cast<abi::control*>(arg);
+            const int32_t asked = c->value;
             const int rc = set_control(c);
-            trace("VIDIOC_S_CTRL id=0x%08X value=%d = %s", c->id, c->value, result_text(rc, rb));
+            trace("VIDIOC_S_CTRL id=0x%08X value=%d = %s", c->id, asked, result_text(rc, rb));
             return rc;
         }
         case abi::REQBUFS: {
             auto* r = static_cast<abi::requestbuffers*>(arg);
             const uint32_t asked = r->count;
-            const int rc = reqbufs(r);
+            const int rc = reqbufs(open_file_of(fd), r);
             trace("VIDIOC_REQBUFS count=%u = %s%s%u", asked, result_text(rc, rb),
                   rc == 0 ? " count=" : "", rc == 0 ? r->count : 0);
             return rc;
@@ -552,12 +650,14 @@ int stream_ioctl(unsigned long request, void* arg) {
         case abi::QBUF: {
             auto* b = static_cast<abi::buffer*>(arg);
             const int rc = qbuf(b);
+            update_readiness(fd);
             trace("VIDIOC_QBUF index=%u = %s", b->index, result_text(rc, rb));
             return rc;
         }
         case abi::DQBUF: {
             auto* b = static_cast<abi::buffer*>(arg);
-            const int rc = dqbuf(b);
+            const int rc = dqbuf(fd, b);
+            update_readiness(fd);
             if (rc == 0) {
                 trace("VIDIOC_DQBUF index=%u sequence=%u bytesused=%u = 0", b->index, b->sequence,
                       b->bytesused);
@@ -568,11 +668,13 @@ int stream_ioctl(unsigned long request, void* arg) {
         }
         case abi::STREAMON: {
             const int rc = streamon(static_cast<const int*>(arg));
+            update_readiness(fd);
             trace("VIDIOC_STREAMON = %s", result_text(rc, rb));
             return rc;
         }
         case abi::STREAMOFF: {
             const int rc = streamoff(static_cast<const int*>(arg));
+            update_readiness(fd);
             trace("VIDIOC_STREAMOFF = %s", result_text(rc, rb));
             return rc;
         }
@@ -631,9 +733,18 @@ int stream_poll(pollfd* fds, int timeout_ms) {
     return rc;
 }
 
-void stream_close() {
+void stream_close(uint32_t file) {
+    // Closing another open file of the device leaves the owner's stream alone.
+    if (stream_owned_by_other(file)) {
+        return;
+    }
+    if (stream_owned_by(file)) {
+        driver()->buf_count = 0;  // the driver frees the buffers of a closed owner
+    }
+    stream_release(file);
     g_stream.streaming = false;
     g_stream.head = g_stream.size = 0;
+    std::fill(std::begin(g_stream.queued), std::end(g_stream.queued), false);
 }
 
 }  // namespace boardsim

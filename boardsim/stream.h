@@ -6,19 +6,21 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 
 struct pollfd;
 
 namespace boardsim {
 
-// Serves a streaming request, writing its trace line; -ENOTTY for requests
-// that are not about streaming.
-int stream_ioctl(unsigned long request, void* arg);
+// Serves a streaming request made on descriptor `fd`, writing its trace
+// line; -ENOTTY for requests that are not about streaming.
+int stream_ioctl(int fd, unsigned long request, void* arg);
 // mmap() of the device: the buffers file at the buffer's offset.
 void* stream_mmap(void* addr, size_t length, int prot, int flags, off_t offset, int* error);
 // poll() on the device alone: ready when the next frame is due.
 int stream_poll(pollfd* fds, int timeout_ms);
-// The device is closed: streaming stops.
-void stream_close();
+// Open file `file` of the device is released (its last descriptor closed):
+// if it owned the buffers, streaming stops and the buffers are freed.
+void stream_close(uint32_t file);
 
 }  // namespace boardsim

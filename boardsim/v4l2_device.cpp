@@ -1,7 +1,9 @@
 #include "v4l2_device.h"
 
 #include <fcntl.h>
-#include <sys/eventfd.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <sys/timerfd.h>
 
 #include <sys/mman.h>
 #include <sys/sysmacros.h>
@@ -14,19 +16,21 @@
 #include <string>
 
 #include "board_abi.h"
+#include "device_queries.h"
 #include "native_abi.h"
+#include "open_files.h"
 #include "real_libc.h"
 #include "sensor_model.h"
 #include "settings.h"
 #include "stream.h"
 #include "trace.h"
+#include "user_memory.h"
 
 namespace boardsim {
 
 namespace {
 
 constexpr int kMaxFds = 4096;
-std::atomic<bool> g_device_fds[kMaxFds];
 
 std::string open_flags_text(int flags) {
     std::string text = (flags & O_ACCMODE) == O_RDONLY   ? "O_RDONLY"
@@ -118,6 +122,8 @@ const char* request_name(unsigned long request) {
             return "VIDIOC_G_FMT";
         case abi::S_FMT:
             return "VIDIOC_S_FMT";
+        case abi::TRY_FMT:
+            return "VIDIOC_TRY_FMT";
         case abi::REQBUFS:
             return "VIDIOC_REQBUFS";
         case abi::QUERYBUF:
@@ -148,7 +154,7 @@ const char* request_name(unsigned long request) {
 }
 
 // Serves a request and writes its trace line.
-int serve(unsigned long request, void* arg) {
+int serve(int fd, unsigned long request, void* arg) {
     char result_buf[24];
     switch (request) {
         case abi::QUERYCAP: {
@@ -197,7 +203,10 @@ int serve(unsigned long request, void* arg) {
             return result;
         }
         default: {
-            const int result = stream_ioctl(request, arg);
+            int result = stream_ioctl(fd, request, arg);
+            if (result == -ENOTTY) {
+                result = query_ioctl(fd, request, arg);
+            }
             if (result == -ENOTTY) {
                 trace("ioctl 0x%08lX = -ENOTTY", request);
             }
@@ -228,16 +237,17 @@ int device_open(int flags) {
     } else if (s.noatime_eperm && (flags & O_NOATIME) != 0) {
         result = -EPERM;  // the caller does not own the device node
     } else {
-        // An eventfd stands in for the driver's descriptor: it is a real
-        // descriptor that poll() can wait on.
-        result = eventfd(0, EFD_NONBLOCK | ((flags & O_CLOEXEC) != 0 ? EFD_CLOEXEC : 0));
+        // A timer stands in for the driver's descriptor: a real descriptor
+        // that poll(), select() and epoll wait on, readable when a frame is due.
+        result = timerfd_create(CLOCK_MONOTONIC, ((flags & O_NONBLOCK) != 0 ? TFD_NONBLOCK : 0) |
+                                                     ((flags & O_CLOEXEC) != 0 ? TFD_CLOEXEC : 0));
         if (result < 0) {
             result = -errno;
         } else if (result >= kMaxFds) {
             real::close(result);
             result = -EMFILE;
         } else {
-            g_device_fds[result] = true;
+            priority_open(open_file_new(result));
         }
     }
     char result_buf[24];
@@ -247,7 +257,15 @@ int device_open(int flags) {
 }
 
 bool is_device(int fd) {
-    return fd >= 0 && fd < kMaxFds && g_device_fds[fd];
+    return open_file_of(fd) != 0;
+}
+
+void device_descriptor_dropped(int fd) {
+    // The last descriptor of an open file releases what the file held.
+    if (const uint32_t file = open_file_forget(fd); file != 0) {
+        priority_close(file);
+        stream_close(file);
+    }
 }
 
 void* device_mmap(void* addr, size_t length, int prot, int flags, off_t offset) {
@@ -266,21 +284,12 @@ void* device_mmap(void* addr, size_t length, int prot, int flags, off_t offset) 
     return p;
 }
 
-void device_stat(struct stat* st) {
-    std::memset(st, 0, sizeof *st);
-    st->st_mode = S_IFCHR | 0660;
-    st->st_rdev = makedev(81, 0);
-    st->st_nlink = 1;
-    st->st_blksize = 4096;
-}
-
 int device_poll(pollfd* fds, int timeout_ms) {
     return stream_poll(fds, timeout_ms);
 }
 
 int device_close(int fd) {
-    g_device_fds[fd] = false;
-    stream_close();
+    device_descriptor_dropped(fd);
     const int result = real::close(fd) < 0 ? -errno : 0;
     char result_buf[24];
     trace("close = %s", result_text(result, result_buf));
@@ -288,19 +297,8 @@ int device_close(int fd) {
 }
 
 namespace {
-int serve_board_request(unsigned long request, void* arg);
-}  // namespace
 
-int device_ioctl(int /*fd*/, unsigned long request, void* arg) {
-    int result = 0;
-    if (serve_native_request(request, arg, serve_board_request, &result)) {
-        return result;
-    }
-    return serve_board_request(request, arg);
-}
-
-namespace {
-int serve_board_request(unsigned long request, void* arg) {
+int serve_board_request(int fd, unsigned long request, void* arg) {
     // Each request first fails with the configured burst, as a driver does
     // that is interrupted or busy; the repeated request then goes through.
     static size_t burst_done = 0;
@@ -316,8 +314,54 @@ int serve_board_request(unsigned long request, void* arg) {
         trace("%s = %s", request_name(request), result_text(-error, result_buf));
         return -error;
     }
-    return serve(request, arg);
+    if (const int error = priority_check(fd, request); error != 0) {
+        char result_buf[24];
+        trace("%s = %s", request_name(request), result_text(error, result_buf));
+        return error;
+    }
+    return serve(fd, request, arg);
 }
+
+// The record of a request as the kernel's ioctl layer moves it: the size and
+// direction encoded in the request number say what is read from the client
+// before and written back after; a pointer that cannot be used gives EFAULT.
+constexpr size_t kMaxRecord = _IOC_SIZEMASK + 1;
+
+int fault(unsigned long request) {
+    const char* name = request_name(request);
+    if (std::strcmp(name, "ioctl") == 0) {
+        trace("ioctl 0x%08lX = -EFAULT", request);
+    } else {
+        trace("%s = -EFAULT", name);
+    }
+    return -EFAULT;
+}
+
 }  // namespace
+
+int device_ioctl(int fd, unsigned long request, void* arg) {
+    const size_t size = _IOC_SIZE(request);
+    const unsigned dir = _IOC_DIR(request);
+    alignas(16) unsigned char record[kMaxRecord];
+    if ((dir & _IOC_WRITE) != 0) {
+        if (!copy_from_user(record, arg, size)) {
+            return fault(request);
+        }
+    } else {
+        std::memset(record, 0, size);
+    }
+    int result = 0;
+    if (!serve_native_request(fd, request, record, serve_board_request, &result)) {
+        result = serve_board_request(fd, request, record);
+    }
+    // The extended control requests tell which control failed even on failure.
+    const bool always_copy = request == VIDIOC_G_EXT_CTRLS || request == VIDIOC_S_EXT_CTRLS ||
+                             request == VIDIOC_TRY_EXT_CTRLS;
+    if ((result >= 0 || (always_copy && result != -EFAULT)) && (dir & _IOC_READ) != 0 &&
+        !copy_to_user(arg, record, size)) {
+        return fault(request);
+    }
+    return result;
+}
 
 }  // namespace boardsim
