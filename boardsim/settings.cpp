@@ -150,6 +150,7 @@ settings read_settings() {
     s.request_faults = parse_request_faults(env("BOARDSIM_FAIL"));
     s.unpaced = env("BOARDSIM_UNPACED") == "1";
     s.max_bufs = env_number("BOARDSIM_MAX_BUFS", s.max_bufs);
+    s.reqbufs_count = env_number("BOARDSIM_REQBUFS_COUNT", s.reqbufs_count);
     s.field =
         env("BOARDSIM_FIELD").empty() ? -1 : static_cast<int32_t>(env_number("BOARDSIM_FIELD", 0));
     s.frame_fault = env("BOARDSIM_FRAME_FAULT");

@@ -184,7 +184,9 @@ int reqbufs(abi::requestbuffers* r) {
     if (!open_buffers(d)) {
         return -ENOMEM;
     }
-    r->count = count;
+    // A broken driver may report a count it never allocated.
+    const uint32_t reported = get_settings().reqbufs_count;
+    r->count = reported != 0 && count != 0 ? reported : count;
     r->capabilities = 1;  // MMAP
     return 0;
 }
