@@ -290,24 +290,20 @@ bool frame_loop::hand_off_and_output(const v4l2_buffer& rec, const payload& fram
 }
 
 // Writes the kept frame to the sink; returns the number of bytes that count
-// as passed on. The pieces of a frame stop at the first failed write: what
-// would follow it cannot make the part whole again.
+// as passed on. Every piece is written and counted on its own, also after a
+// failed one: each failure is reported, and the loop ends after the frame.
 uint32_t frame_loop::output(const payload& frame) {
     uint32_t len = 0;
-    int failed = 0;
     if (sink_ != nullptr && p_.mjpeg_http != nullptr) {
         const size_t n =
             format_part_header(header_, header_size_, p_.mjpeg_http, frame.size, t_dq_);
-        failed = out_file_write(sink_, header_, n);
+        error_count += out_file_write(sink_, header_, n);
         len = static_cast<uint32_t>(n);
     }
-    if (failed == 0) {
-        failed = out_file_write(sink_, frame.data, frame.size);
+    error_count += out_file_write(sink_, frame.data, frame.size);
+    if (p_.mjpeg_http != nullptr) {
+        error_count += out_file_write(sink_, "\r\n", 2);
     }
-    if (failed == 0 && p_.mjpeg_http != nullptr) {
-        failed = out_file_write(sink_, "\r\n", 2);
-    }
-    error_count += failed;
     // Without a sink nothing is written, but the frame's bytes still count.
     return len + frame.size + (p_.mjpeg_http != nullptr ? 2 : 0);
 }

@@ -417,6 +417,17 @@ def test_output_failure_ends_the_loop_after_the_frame(board):
     assert sum(l.startswith("stream:") for l in err) == 1
 
 
+def test_every_piece_of_a_part_is_written_and_reported_on_its_own(board):
+    result = run(board, "320", "240", "-format", "jpeg", "-mjpeg-http", "frame", "-count", "5",
+                 "-out", "/dev/full", "-quiet")
+    assert result.returncode == 0
+    full = "vcapture: Can't write to /dev/full: No space left on device"
+    err = lines(result.stderr)
+    err = err[err.index("vcapture: Main frames loop ...") + 1:]
+    # Header, image and CR LF of the one frame, then the closing boundary.
+    assert err == [full, full, full, "", "vcapture: Error happened, stop", full, ""]
+
+
 def test_a_gone_reader_stops_the_stream(board):
     args, kwargs = board_command(board, "vcapture", "64", "48", "-out", "-", "-quiet",
                                  settings=UNPACED)
@@ -488,11 +499,16 @@ class TestStopWithAStalledReader:
         parts, rest = whole_parts_then_rest(out, b"frame")
         assert len(parts) >= 1
         assert rest[:9] == b"--frame\r\n"[:len(rest)] and b"--frame--" not in rest
+        # The write held up fails, and so does each piece of the part after
+        # it (header, image, CR LF): one to three reports, then the shut-down.
         err = lines(err)
-        assert err[err.index("vcapture: Main frames loop ...") + 1:] == [
-            "vcapture: Can't write to stdout: Interrupted system call", "",
-            "vcapture: Error happened, stop", "vcapture: Stop signal 'Terminated' received",
-            "vcapture: Can't write to stdout: Interrupted system call", ""]
+        err = err[err.index("vcapture: Main frames loop ...") + 1:]
+        given_up = "vcapture: Can't write to stdout: Interrupted system call"
+        failed = err.index("")
+        assert 1 <= failed <= 3 and err[:failed] == [given_up] * failed
+        assert err[failed:] == [
+            "", "vcapture: Error happened, stop", "vcapture: Stop signal 'Terminated' received",
+            given_up, ""]
 
     def test_a_slow_reader_gets_the_part_in_flight_whole(self, board):
         args, kwargs = board_command(board, "vcapture", "320", "240", "-format", "jpeg",
