@@ -208,6 +208,7 @@ void read_register_settings(settings* s) {
 void read_stream_settings(settings* s) {
     s->unpaced = env("BOARDSIM_UNPACED") == "1";
     s->max_bufs = env_number("BOARDSIM_MAX_BUFS", s->max_bufs, 1000);
+    s->reqbufs_count = env_number("BOARDSIM_REQBUFS_COUNT", s->reqbufs_count);
     s->field = env("BOARDSIM_FIELD").empty()
                    ? -1
                    : static_cast<int32_t>(env_number("BOARDSIM_FIELD", 0, INT32_MAX));

@@ -202,7 +202,9 @@ int reqbufs(uint32_t file, abi::requestbuffers* r) {
     if (!allocated) {
         return -ENOMEM;
     }
-    r->count = count;
+    // A broken driver may report a count it never allocated.
+    const uint32_t reported = get_settings().reqbufs_count;
+    r->count = reported != 0 && count != 0 ? reported : count;
     r->capabilities = 1;        // MMAP
     r->flags_and_reserved = 0;  // no cache hints
     return 0;

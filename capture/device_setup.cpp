@@ -16,6 +16,9 @@ namespace {
 
 // Indices travel to the peer in one byte whose bit 0x40 means "stop".
 constexpr uint32_t kPeerBufferLimit = 64;
+// The most buffers one V4L2 queue can have (the kernel's VB2_MAX_BUFFERS):
+// a larger count from the driver is garbage, and no table is made for it.
+constexpr uint32_t kMaxStreamBuffers = 32768;
 
 void report_format(const char* prefix, const v4l2_format& f) {
     const v4l2_pix_format& pix = f.fmt.pix;
@@ -194,6 +197,9 @@ capture_device capture_device_setup(const capture_params& params, int pipe_fd) {
     const auto requested = static_cast<uint32_t>(params.bufs);
     const uint32_t n = request_buffers(fd, requested);
     error(0, 0, "stream buffers: requested: %u, allocated: %u", requested, n);
+    if (n > kMaxStreamBuffers) {
+        error(1, 0, "%u stream buffers are more than V4L2 allows (%u)", n, kMaxStreamBuffers);
+    }
     if (pipe_fd >= 0 && n > kPeerBufferLimit) {
         error(1, 0, "%u stream buffers cannot be shared with a peer: at most %u fit the hand-off",
               n, kPeerBufferLimit);

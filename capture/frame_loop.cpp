@@ -19,6 +19,7 @@
 #include "multipart.h"
 #include "named_pipe.h"
 #include "sensor.h"
+#include "stop_grace.h"
 #include "xalloc.h"
 
 namespace {
@@ -32,11 +33,13 @@ constexpr uint32_t kMinJpegSize = 5000;
 void stop_signal_handler(int sig) {
     stop_requested = 1;
     stop_signal = sig;
+    stop_grace_begin();  // a write that the reader holds up is not waited for long
 }
 
 constexpr int kStopSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM};
 
 void install_stop_signals() {
+    stop_grace_install();
     struct sigaction action {};
     action.sa_handler = stop_signal_handler;
     sigemptyset(&action.sa_mask);
@@ -47,27 +50,6 @@ void install_stop_signals() {
         }
     }
 }
-
-// Holds the stop signals back while a frame is written: a stop that cut a
-// part short would leave a body whose part is shorter than its header says.
-// The signal is taken as soon as the frame is out, and the loop ends after it.
-class stop_signals_held {
-  public:
-    stop_signals_held() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int sig : kStopSignals) {
-            sigaddset(&held, sig);
-        }
-        sigprocmask(SIG_BLOCK, &held, &previous_);
-    }
-    ~stop_signals_held() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    stop_signals_held(const stop_signals_held&) = delete;
-    stop_signals_held& operator=(const stop_signals_held&) = delete;
-
-  private:
-    sigset_t previous_;
-};
 
 int64_t now_usec() {
     timeval tv{};
@@ -130,6 +112,8 @@ class frame_loop {
     bool keep(const kovlin_buf& e, uint32_t bytesused, uint32_t seq, payload* out);
     bool hand_off_and_output(const v4l2_buffer& rec, const payload& frame, uint32_t bytesused,
                              uint32_t seq);
+    uint32_t output(const payload& frame);
+    bool peer_released(uint32_t index);
     void requeue(const kovlin_buf& e, v4l2_buffer* rec) const;
     void shut_down();
 
@@ -217,8 +201,8 @@ void frame_loop::run() {
         if (stop_requested != 0 || error_count != 0) {
             break;
         }
-        if (count != -1 && --count == -1) {
-            break;
+        if (count >= 0 && count-- == 0) {
+            break;  // a negative count never runs out
         }
         if (p_.poll != 0 && !wait_for_frame(dev_.fd)) {
             break;
@@ -273,23 +257,7 @@ bool frame_loop::hand_off_and_output(const v4l2_buffer& rec, const payload& fram
         sched_yield();  // let the peer run
     }
 
-    uint32_t len = 0;
-    if (sink_ != nullptr) {
-        const stop_signals_held whole_frame;
-        if (p_.mjpeg_http != nullptr) {
-            const size_t n =
-                format_part_header(header_, header_size_, p_.mjpeg_http, frame.size, t_dq_);
-            error_count += out_file_write(sink_, header_, n);
-            len = static_cast<uint32_t>(n);
-        }
-        error_count += out_file_write(sink_, frame.data, frame.size);
-        if (p_.mjpeg_http != nullptr) {
-            error_count += out_file_write(sink_, "\r\n", 2);
-        }
-    }
-    // Without a sink nothing is written, but the frame's bytes still count.
-    len += frame.size + (p_.mjpeg_http != nullptr ? 2 : 0);
-
+    const uint32_t len = output(frame);
     size_history_[hidx_] = len;
     const int64_t t_sent = now_usec();
     hidx_ = (hidx_ + 1) % kSizeHistory;
@@ -318,19 +286,42 @@ bool frame_loop::hand_off_and_output(const v4l2_buffer& rec, const payload& fram
         t_prev_ = t_dq_;
     }
 
-    if (pipe_fd_ >= 0) {
-        const int answer = pipe_read_byte(pipe_fd_);
-        if (answer < 0) {
-            ++error_count;
-            return false;
-        }
-        if ((answer & PIPE_STOP) != 0) {
-            stop_requested = 1;
-            return false;
-        }
-        if (static_cast<uint32_t>(answer) != (rec.index & 0xFF)) {
-            error(1, 0, "wrong buf index %u from in pipe", rec.index);
-        }
+    return pipe_fd_ < 0 || peer_released(rec.index);
+}
+
+// Writes the kept frame to the sink; returns the number of bytes that count
+// as passed on. Every piece is written and counted on its own, also after a
+// failed one: each failure is reported, and the loop ends after the frame.
+uint32_t frame_loop::output(const payload& frame) {
+    uint32_t len = 0;
+    if (sink_ != nullptr && p_.mjpeg_http != nullptr) {
+        const size_t n =
+            format_part_header(header_, header_size_, p_.mjpeg_http, frame.size, t_dq_);
+        error_count += out_file_write(sink_, header_, n);
+        len = static_cast<uint32_t>(n);
+    }
+    error_count += out_file_write(sink_, frame.data, frame.size);
+    if (p_.mjpeg_http != nullptr) {
+        error_count += out_file_write(sink_, "\r\n", 2);
+    }
+    // Without a sink nothing is written, but the frame's bytes still count.
+    return len + frame.size + (p_.mjpeg_http != nullptr ? 2 : 0);
+}
+
+// Waits for the peer to give buffer `index` back. Returns false when the
+// loop must end at once: a stop byte, or the answer could not be had.
+bool frame_loop::peer_released(uint32_t index) {
+    const int answer = pipe_read_answer(pipe_fd_, 1);
+    if (answer < 0) {
+        ++error_count;
+        return false;
+    }
+    if ((answer & PIPE_STOP) != 0) {
+        stop_requested = 1;
+        return false;
+    }
+    if (static_cast<uint32_t>(answer) != (index & 0xFF)) {
+        error(1, 0, "wrong buf index %u from in pipe", index);
     }
     return true;
 }
@@ -354,6 +345,7 @@ void frame_loop::shut_down() {
     close(dev_.fd);
     out_file_close(sink_);
     std::free(header_);
+    stop_grace_end();
 }
 
 }  // namespace

@@ -8,11 +8,17 @@
 #include "xalloc.h"
 
 kovlin_bufs* kovlin_bufs_new(uint32_t n) {
+    // On a 32-bit board the size of a table of a few hundred million entries
+    // wraps; a table too small for its count must never be handed out.
+    size_t size = 0;
+    if (__builtin_mul_overflow(sizeof(kovlin_buf), size_t{n}, &size)) {
+        error(1, 0, "kovlin_bufs: %u buffers are too many for a table", n);
+    }
     auto* table = static_cast<kovlin_bufs*>(xmalloc(sizeof(kovlin_bufs)));
     table->count = n;
-    table->entries = static_cast<kovlin_buf*>(xmalloc(sizeof(kovlin_buf) * n));
+    table->entries = static_cast<kovlin_buf*>(xmalloc(size));
     if (table->entries != nullptr) {
-        std::memset(table->entries, 0, sizeof(kovlin_buf) * n);
+        std::memset(table->entries, 0, size);
     }
     return table;
 }

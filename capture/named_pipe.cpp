@@ -2,6 +2,7 @@
 
 #include <error.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +20,20 @@ int not_a_fifo_error(const struct stat& st) {
         return 0;
     }
     return S_ISDIR(st.st_mode) ? EISDIR : EEXIST;
+}
+
+// Empties a reused pipe: a peer of an earlier run may have answered after
+// that run stopped, and no answer is legitimate before the first frame.
+// The pipe is open for writing here too, so a read that poll allows never
+// waits.
+void drain_stale_answers(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0) {
+        char stale[64];
+        if (read(fd, stale, sizeof stale) <= 0) {
+            return;
+        }
+    }
 }
 
 }  // namespace
@@ -50,6 +65,7 @@ int named_pipe_open(const char* base, const char* suffix) {
     if (fd < 0) {
         error(1, errno, "Can't open named pipe %s", path);
     }
+    drain_stale_answers(fd);
     struct stat st;
     if (fstat(fd, &st) == 0) {
         if (const int why = not_a_fifo_error(st); why != 0) {
@@ -91,4 +107,20 @@ int pipe_read_byte(int fd) {
         return -EBADMSG;
     }
     return byte;
+}
+
+int pipe_read_answer(int fd, int request_fd) {
+    pollfd p[2] = {{fd, POLLIN, 0}, {request_fd, 0, 0}};
+    if (poll(p, 2, -1) < 0) {
+        const int saved = errno;
+        error(0, saved, "can't read from pipe");
+        return -saved;
+    }
+    // An answer that is there is taken even when the peer left after it.
+    const bool answered = (p[0].revents & POLLIN) != 0;
+    if (!answered && (p[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        error(0, 0, "output pipe closed");
+        return -EPIPE;
+    }
+    return pipe_read_byte(fd);
 }

@@ -2,6 +2,7 @@
 
 #include <error.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "stop_grace.h"
 #include "xalloc.h"
 
 out_file* out_file_open(const char* path, int flags, mode_t mode) {
@@ -31,6 +33,24 @@ out_file* out_file_open(const char* path, int flags, mode_t mode) {
     return sink;
 }
 
+namespace {
+
+// Waits until fd can take data again. 0, or -1 with errno when the wait
+// failed or a stop gave it up; an error event shows in the next write.
+int wait_writable(int fd) {
+    for (;;) {
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, -1) >= 0) {
+            return 0;
+        }
+        if (errno != EINTR || !stop_grace_retry()) {
+            return -1;
+        }
+    }
+}
+
+}  // namespace
+
 int write_all(int fd, const void* data, size_t n) {
     const auto* p = static_cast<const char*>(data);
     bool first = true;
@@ -38,9 +58,18 @@ int write_all(int fd, const void* data, size_t n) {
         const ssize_t r = write(fd, p, n);
         if (r < 0) {
             if (errno == EAGAIN) {
-                continue;  // a non-blocking sink: try again at once
+                if (wait_writable(fd) < 0) {
+                    return -1;
+                }
+                continue;  // a non-blocking sink that can take data again
+            }
+            if (errno == EINTR && stop_grace_retry()) {
+                continue;  // stopping, but the reader still takes bytes
             }
             return static_cast<int>(r);
+        }
+        if (r > 0) {
+            stop_grace_progress();
         }
         p += r;
         n -= static_cast<size_t>(r);

@@ -17,6 +17,8 @@ out_file* out_file_open(const char* path, int flags, mode_t mode);
 int out_file_write(out_file* sink, const void* data, size_t n);
 void out_file_close(out_file* sink);
 
-// Writes all n bytes: EAGAIN is retried at once, the processor is yielded
-// between pieces. 0, or the negative result of the failing write().
+// Writes all n bytes: after EAGAIN it waits until the descriptor can take
+// data, the processor is yielded between pieces, and after a stop signal an
+// interrupted write is repeated while the reader still takes bytes (see
+// stop_grace.h). 0, or the negative result of the failing write() or wait.
 int write_all(int fd, const void* data, size_t n);

@@ -3,11 +3,12 @@ the buffers the peer sees, and how the peer's answers steer the loop."""
 
 import os
 import subprocess
+import threading
 import time
 
 import pytest
 
-from test_vcapture_stream import board_command, lines
+from test_vcapture_stream import board_command, lines, stop_bound, wait_until_blocked
 
 
 def handoff(board, tmp_path, vcapture_args, peer_args=(), settings=None, stop=None):
@@ -125,3 +126,76 @@ def test_map_request_that_cannot_be_written_ends_the_set_up(board, tmp_path):
     assert lines(result.stderr)[-3:] == ["vcapture: sending map request for buffer 0 ...",
                                          "vcapture: can't write to pipe: Broken pipe", ""]
     assert "VIDIOC_STREAMON = 0" not in board.trace()
+
+
+def test_stop_with_a_stalled_output_and_a_peer(board, tmp_path):
+    fifo = tmp_path / "out.fifo"
+    os.mkfifo(fifo)
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # there, but takes nothing
+    stopped = []
+
+    def stop(capture):
+        wait_until_blocked(board)
+        stopped.append(time.monotonic())
+        capture.terminate()
+        # Fail rather than hang when the stop is not taken.
+        watchdog = threading.Timer(60, capture.kill)
+        watchdog.daemon = True
+        watchdog.start()
+
+    try:
+        status, err = handoff(board, tmp_path, ["64", "48", "-out", str(fifo), "-quiet"],
+                              stop=stop)
+    finally:
+        os.close(reader)
+    assert status == 0
+    assert 1.0 <= time.monotonic() - stopped[0] < stop_bound(board)
+    # The peer had answered: only the write failed, and the buffer went back.
+    out = lines(err)
+    assert out[out.index("vcapture: Main frames loop ..."):] == [
+        "vcapture: Main frames loop ...",
+        f"vcapture: Can't write to {fifo}: Interrupted system call", "",
+        "vcapture: Error happened, stop", "vcapture: Stop signal 'Terminated' received", ""]
+
+
+def test_a_peer_that_is_gone_ends_the_capture(board, tmp_path):
+    args, kwargs = board_command(board, "vcapture", "64", "48", "-pipe", str(tmp_path / "peer"),
+                                 "-quiet", settings={"unpaced": 1})
+    capture = subprocess.Popen(*args, **kwargs, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        # Like `vcapture ... | head -c 3`: two map requests and a frame, then gone.
+        first = capture.stdout.read(3)
+        capture.stdout.close()
+        status = capture.wait(timeout=60)
+    finally:
+        capture.kill()
+    assert first == b"\x80\x81\x00"
+    assert status == 0
+    assert lines(capture.stderr.read())[-4:] == [
+        "vcapture: output pipe closed", "", "vcapture: Error happened, stop", ""]
+    # The buffer the peer took along is not queued again.
+    trace = board.trace()
+    assert trace.index("VIDIOC_STREAMOFF = 0") > trace.index("VIDIOC_DQBUF index=0 sequence=0 "
+                                                             "bytesused=4608 = 0")
+    assert "VIDIOC_QBUF index=0 = 0" not in trace[trace.index("VIDIOC_STREAMON = 0"):]
+
+
+def test_an_answer_left_by_an_earlier_run_is_not_taken(board, tmp_path):
+    fifo = str(tmp_path / "peer") + "_r"
+    os.mkfifo(fifo, 0o660)
+    # The earlier run's peer, still there, answered after that run stopped.
+    earlier_peer = os.open(fifo, os.O_RDWR)
+    os.write(earlier_peer, b"\x00")
+    try:
+        status, err = handoff(board, tmp_path, ["64", "48", "-count", "4", "-quiet"],
+                              ["--delay-ms", "50"])
+    finally:
+        os.close(earlier_peer)
+    assert status == 0, lines(err)[-2]
+    trace = board.trace()
+    for i, l in enumerate(trace):
+        if l.startswith("VIDIOC_DQBUF index"):
+            index, seq = l.split()[1], l.split()[2]
+            answer = trace.index(f"peer answer {index[6:]}",
+                                 trace.index(f"peer frame {index[6:]} seq={seq[9:]}", i))
+            assert trace.index(f"VIDIOC_QBUF {index} = 0", i) > answer

@@ -425,6 +425,17 @@ def test_output_failure_ends_the_loop_after_the_frame(board):
     assert sum(l.startswith("stream:") for l in err) == 1
 
 
+def test_every_piece_of_a_part_is_written_and_reported_on_its_own(board):
+    result = run(board, "320", "240", "-format", "jpeg", "-mjpeg-http", "frame", "-count", "5",
+                 "-out", "/dev/full", "-quiet")
+    assert result.returncode == 0
+    full = "vcapture: Can't write to /dev/full: No space left on device"
+    err = lines(result.stderr)
+    err = err[err.index("vcapture: Main frames loop ...") + 1:]
+    # Header, image and CR LF of the one frame, then the closing boundary.
+    assert err == [full, full, full, "", "vcapture: Error happened, stop", full, ""]
+
+
 def test_a_gone_reader_stops_the_stream(board):
     args, kwargs = board_command(board, "vcapture", "64", "48", "-out", "-", "-quiet",
                                  settings=UNPACED)
@@ -435,3 +446,146 @@ def test_a_gone_reader_stops_the_stream(board):
     assert proc.wait(timeout=60) == 0
     assert "vcapture: Can't write to stdout: Broken pipe" in lines(err)
     assert "vcapture: Stop signal 'Broken pipe' received" in lines(err)
+
+
+def wait_until_blocked(board):
+    """Waits until vcapture dequeues no more frames: its writes are held up."""
+    wait_for_frames(board, 2)
+    count = -1
+    while count != (count := sum(l.startswith("VIDIOC_DQBUF index") for l in board.trace())):
+        time.sleep(0.3)
+
+
+def stop_bound(board):
+    """The time a stop may take to end vcapture here: 2 s on a board, with
+    room for a loaded machine, the sanitizers and the emulator."""
+    return 10.0 if board.programs.emulator else 4.0
+
+
+def cpu_seconds(pid):
+    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def whole_parts_then_rest(body, boundary):
+    """The whole parts at the start of a body, and what follows them."""
+    head = re.compile(rb"--" + re.escape(boundary) + rb"\r\nContent-Type: image/jpeg\r\n"
+                      rb"Content-Length: (\d+)\r\n")
+    pos = 0
+    while (m := head.match(body, pos)) and body.find(b"\r\n\r\n", m.end()) >= 0:
+        end = body.find(b"\r\n\r\n", m.end()) + 4 + int(m.group(1)) + 2
+        if end > len(body):
+            break
+        pos = end
+    parts, rest = parse_multipart(body[:pos], boundary)
+    assert rest == b""
+    return parts, body[pos:]
+
+
+class TestStopWithAStalledReader:
+    """A stop signal ends vcapture within its bound whatever its reader does."""
+
+    @pytest.mark.parametrize("extra", [[], ["-poll"]])
+    def test_a_reader_that_takes_nothing_has_the_write_given_up(self, board, extra):
+        args, kwargs = board_command(board, "vcapture", "320", "240", "-format", "jpeg",
+                                     "-mjpeg-http", "frame", "-out", "-", "-quiet", *extra,
+                                     settings=UNPACED)
+        proc = subprocess.Popen(*args, **kwargs, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            wait_until_blocked(board)
+            start = time.monotonic()
+            proc.send_signal(signal.SIGTERM)
+            status = proc.wait(timeout=60)
+            elapsed = time.monotonic() - start
+        finally:
+            proc.kill()
+        out, err = proc.stdout.read(), proc.stderr.read()
+        assert status == 0
+        # A second without a byte taken, then the shut-down without waiting again.
+        assert 1.0 <= elapsed < stop_bound(board)
+        # The part in flight stays cut short; no closing boundary follows it.
+        parts, rest = whole_parts_then_rest(out, b"frame")
+        assert len(parts) >= 1
+        assert rest[:9] == b"--frame\r\n"[:len(rest)] and b"--frame--" not in rest
+        # The write held up fails, and so does each piece of the part after
+        # it (header, image, CR LF): one to three reports, then the shut-down.
+        err = lines(err)
+        err = err[err.index("vcapture: Main frames loop ...") + 1:]
+        given_up = "vcapture: Can't write to stdout: Interrupted system call"
+        failed = err.index("")
+        assert 1 <= failed <= 3 and err[:failed] == [given_up] * failed
+        assert err[failed:] == [
+            "", "vcapture: Error happened, stop", "vcapture: Stop signal 'Terminated' received",
+            given_up, ""]
+
+    def test_a_slow_reader_gets_the_part_in_flight_whole(self, board):
+        args, kwargs = board_command(board, "vcapture", "320", "240", "-format", "jpeg",
+                                     "-mjpeg-http", "frame", "-out", "-", "-quiet",
+                                     settings=UNPACED)
+        proc = subprocess.Popen(*args, **kwargs, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            wait_until_blocked(board)
+            proc.send_signal(signal.SIGTERM)
+            # Far longer than a second in all, but never a second without a byte.
+            out = bytearray()
+            while chunk := os.read(proc.stdout.fileno(), 8192):
+                out += chunk
+                time.sleep(0.25)
+            status = proc.wait(timeout=60)
+        finally:
+            proc.kill()
+        assert status == 0
+        parts, rest = parse_multipart(bytes(out), b"frame")
+        assert len(parts) >= 1 and rest == b"--frame--\r\n\r\n"
+        assert lines(proc.stderr.read())[-3:] == [
+            "", "vcapture: Stop signal 'Terminated' received", ""]
+
+
+def test_a_non_blocking_output_waits_for_its_reader_without_spinning(board):
+    read_end, write_end = os.pipe()
+    os.set_blocking(write_end, False)  # as a server may hand it over
+    args, kwargs = board_command(board, "vcapture", "64", "48", "-format", "grey", "-count",
+                                 "60", "-out", "-", "-quiet", settings=UNPACED)
+    proc = subprocess.Popen(*args, **kwargs, stdout=write_end, stderr=subprocess.PIPE)
+    os.close(write_end)
+    try:
+        wait_until_blocked(board)
+        before = cpu_seconds(proc.pid)
+        time.sleep(3)
+        spent = cpu_seconds(proc.pid) - before
+        data = bytearray()
+        while chunk := os.read(read_end, 1 << 16):
+            data += chunk
+        status = proc.wait(timeout=60)
+    finally:
+        proc.kill()
+        os.close(read_end)
+    assert status == 0
+    assert spent < 0.5
+    assert sequences_in_gray(bytes(data), 64, 48) == list(range(60))  # every byte
+
+
+@pytest.mark.parametrize("count", ["-2147483648", "2147483648"])
+def test_a_count_at_the_end_of_int_runs_without_end(board, count):
+    args, kwargs = board_command(board, "vcapture", "64", "48", "-count", count, "-scroll")
+    proc = subprocess.Popen(*args, **kwargs, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        wait_for_frames(board, 5)
+        proc.send_signal(signal.SIGINT)
+        _, err = proc.communicate(timeout=60)
+    finally:
+        proc.kill()
+    assert proc.returncode == 0
+    assert b"runtime error" not in err  # no overflow in the loop control
+    err = lines(err)
+    assert sum(l.startswith("stream:") for l in err) >= 5
+    assert err[-2:] == ["vcapture: Stop signal 'Interrupt' received", ""]
+
+
+@pytest.mark.parametrize("count", ["4294967295", "32769"])
+def test_an_absurd_buffer_count_from_the_driver(board, count):
+    result = run(board, "64", "48", "-count", "1", settings={"reqbufs_count": count})
+    assert result.returncode == 1
+    assert lines(result.stderr)[-3:] == [
+        f"vcapture: stream buffers: requested: 2, allocated: {count}",
+        f"vcapture: {count} stream buffers are more than V4L2 allows (32768)", ""]

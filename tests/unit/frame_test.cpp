@@ -137,6 +137,15 @@ TEST(BufferTable, EntriesStartZeroedAndAreBoundsChecked) {
     kovlin_bufs_free(empty);
 }
 
+TEST(BufferTable, ACountWhoseSizeWouldWrapIsRefused) {
+    if (sizeof(size_t) > sizeof(uint32_t)) {
+        GTEST_SKIP() << "no 32-bit count wraps a 64-bit size";
+    }
+    // 2^29 entries of 8 bytes wrap to a zero-byte table.
+    EXPECT_EXIT(kovlin_bufs_new(UINT32_C(1) << 29), testing::ExitedWithCode(1),
+                "kovlin_bufs: 536870912 buffers are too many for a table\n$");
+}
+
 TEST(ValueTexts, FieldNamesAndFourcc) {
     EXPECT_STREQ(v4l2_field_name(0), "V4L2_FIELD_ANY");
     EXPECT_STREQ(v4l2_field_name(1), "V4L2_FIELD_NONE");

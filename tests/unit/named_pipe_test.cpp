@@ -49,6 +49,20 @@ TEST_F(NamedPipe, AnEarlierRunsPipeIsReused) {
     close(fd);
 }
 
+TEST_F(NamedPipe, AnswersAnEarlierRunsPeerLeftAreEmptied) {
+    ASSERT_EQ(mkfifo((base_ + "_r").c_str(), 0600), 0);
+    // The earlier peer still holds the pipe, so what it wrote late stays in it.
+    const int earlier_peer = open((base_ + "_r").c_str(), O_RDWR);
+    const std::string late(100, '\0');
+    ASSERT_EQ(write(earlier_peer, late.data(), late.size()), 100);
+    const int fd = named_pipe_open(base_.c_str(), "_r");
+    const uint8_t fresh = 0x01;
+    ASSERT_EQ(write(earlier_peer, &fresh, 1), 1);
+    EXPECT_EQ(pipe_read_byte(fd), 0x01);
+    close(earlier_peer);
+    close(fd);
+}
+
 TEST_F(NamedPipe, BytesFromThePeerArriveInOrder) {
     const int fd = named_pipe_open(base_.c_str(), "_r");
     const int peer = open((base_ + "_r").c_str(), O_WRONLY);
@@ -108,6 +122,44 @@ TEST(PipeBytes, WriteToAGoneReader) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), report("can't write to pipe: Broken pipe"));
     signal(SIGPIPE, SIG_DFL);
     close(fds[1]);
+}
+
+// The peer's answer pipe and its input (vcapture's standard output).
+class PeerAnswer : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(pipe(answers_), 0);
+        ASSERT_EQ(pipe(requests_), 0);
+    }
+    void TearDown() override {
+        for (const int fd : {answers_[0], answers_[1], requests_[0], requests_[1]}) {
+            close(fd);
+        }
+    }
+    int answers_[2];
+    int requests_[2];
+};
+
+TEST_F(PeerAnswer, TheAnswerIsRead) {
+    const uint8_t byte = 0x03;
+    ASSERT_EQ(write(answers_[1], &byte, 1), 1);
+    EXPECT_EQ(pipe_read_answer(answers_[0], requests_[1]), 0x03);
+}
+
+TEST_F(PeerAnswer, APeerThatClosedItsInputWillNotAnswer) {
+    close(requests_[0]);
+    requests_[0] = -1;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(pipe_read_answer(answers_[0], requests_[1]), -EPIPE);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), report("output pipe closed"));
+}
+
+TEST_F(PeerAnswer, AnAnswerGivenBeforeThePeerLeftIsStillTaken) {
+    const uint8_t byte = 0x40;
+    ASSERT_EQ(write(answers_[1], &byte, 1), 1);
+    close(requests_[0]);
+    requests_[0] = -1;
+    EXPECT_EQ(pipe_read_answer(answers_[0], requests_[1]), 0x40);
 }
 
 TEST(PipeBytes, WrittenByteIsExactlyOneByte) {

@@ -1,9 +1,12 @@
-// The output sink and its complete-write loop, with write() and
-// sched_yield() replaced at link time (--wrap) so that every piece, every
-// EAGAIN and every yield is under the test's control.
+// The output sink and its complete-write loop, with write(), poll(),
+// sched_yield() and the clock replaced at link time (--wrap) so that every
+// piece, every EAGAIN, every wait, every yield and the time a stop allows are
+// under the test's control.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,19 +17,29 @@
 
 #include "multipart.h"
 #include "out_file.h"
+#include "stop_grace.h"
 
 extern "C" ssize_t __real_write(int fd, const void* data, size_t n);
 extern "C" int __real_sched_yield();
+extern "C" int __real_poll(pollfd* fds, nfds_t n, int timeout);
+extern "C" int __real_clock_gettime(clockid_t clock, timespec* ts);
 
 namespace {
 
 // The scripted descriptor: each write() on it takes the next step, a piece
-// size (at most what was asked) or a negative errno.
+// size (at most what was asked) or a negative errno; each poll() of it for
+// POLLOUT takes the next poll step, 0 (ready) or a negative errno.
 constexpr int kScriptedFd = 1000;
 std::deque<long> g_steps;
+std::deque<int> g_poll_steps;
 std::string g_written;
-// "w" for each write accepted, "e" for each refused, "y" for each yield. A
-// fixed buffer: the sanitizers' runtime yields too, with its allocator locked.
+// The monotonic clock while recording: a write or wait that ends with EINTR
+// stands for a call that was blocked until a signal, and takes this long.
+int64_t g_now_usec = 0;
+constexpr int64_t kBlockedUsec = 400000;
+// "w" for each write accepted, "e" for each refused, "p" for each wait,
+// "y" for each yield. A fixed buffer: the sanitizers' runtime yields too,
+// with its allocator locked.
 char g_events[64];
 size_t g_event_count = 0;
 bool g_recording = false;
@@ -51,6 +64,9 @@ extern "C" ssize_t __wrap_write(int fd, const void* data, size_t n) {
     }
     if (step < 0) {
         record('e');
+        if (step == -EINTR) {
+            g_now_usec += kBlockedUsec;
+        }
         errno = static_cast<int>(-step);
         return -1;
     }
@@ -58,6 +74,37 @@ extern "C" ssize_t __wrap_write(int fd, const void* data, size_t n) {
     g_written.append(static_cast<const char*>(data), taken);
     record('w');
     return static_cast<ssize_t>(taken);
+}
+
+extern "C" int __wrap_poll(pollfd* fds, nfds_t n, int timeout) {
+    if (n != 1 || fds[0].fd != kScriptedFd) {
+        return __real_poll(fds, n, timeout);
+    }
+    record('p');
+    EXPECT_EQ(fds[0].events, POLLOUT);
+    EXPECT_EQ(timeout, -1);  // waits as long as it takes, no polling loop
+    const int step = g_poll_steps.empty() ? 0 : g_poll_steps.front();
+    if (!g_poll_steps.empty()) {
+        g_poll_steps.pop_front();
+    }
+    if (step < 0) {
+        if (step == -EINTR) {
+            g_now_usec += kBlockedUsec;
+        }
+        errno = -step;
+        return -1;
+    }
+    fds[0].revents = POLLOUT;
+    return 1;
+}
+
+extern "C" int __wrap_clock_gettime(clockid_t clock, timespec* ts) {
+    if (!g_recording || clock != CLOCK_MONOTONIC) {
+        return __real_clock_gettime(clock, ts);
+    }
+    ts->tv_sec = static_cast<time_t>(g_now_usec / 1000000);
+    ts->tv_nsec = static_cast<long>(g_now_usec % 1000000 * 1000);
+    return 0;
 }
 
 extern "C" int __wrap_sched_yield() {
@@ -74,12 +121,22 @@ class WriteAll : public testing::Test {
   protected:
     void SetUp() override {
         g_steps.clear();
+        g_poll_steps.clear();
+        g_now_usec = 5000000;
         g_written.clear();
         g_event_count = 0;
         g_events[0] = '\0';
         g_recording = true;
     }
-    void TearDown() override { g_recording = false; }
+    void TearDown() override {
+        stop_grace_end();
+        g_recording = false;
+    }
+    // As the stop-signal handler does it.
+    static void stop_signal_arrives() {
+        stop_grace_install();
+        stop_grace_begin();
+    }
     const std::string data_ = std::string(100, 'a') + std::string(100, 'b');
 };
 
@@ -96,11 +153,39 @@ TEST_F(WriteAll, ThreePiecesTwoYields) {
     EXPECT_STREQ(g_events, "wwywy");
 }
 
-TEST_F(WriteAll, EagainIsRetriedAtOnceWithoutYielding) {
+TEST_F(WriteAll, EagainWaitsUntilWritableThenWritesWithoutYielding) {
     g_steps = {-EAGAIN, -EAGAIN, 120, -EAGAIN, 80};
     EXPECT_EQ(write_all(kScriptedFd, data_.data(), data_.size()), 0);
     EXPECT_EQ(g_written, data_);
-    EXPECT_STREQ(g_events, "eewewy");
+    EXPECT_STREQ(g_events, "epepwepwy");
+}
+
+TEST_F(WriteAll, AfterAStopAnInterruptedWriteGoesOnWhileTheReaderTakesBytes) {
+    stop_signal_arrives();
+    // Blocked 0.8 s, then 40 bytes move; blocked 0.4 s more: never a whole
+    // second without progress.
+    g_steps = {60, -EINTR, -EINTR, 40, -EINTR, 100};
+    EXPECT_EQ(write_all(kScriptedFd, data_.data(), data_.size()), 0);
+    EXPECT_EQ(g_written, data_);
+    EXPECT_STREQ(g_events, "weewyewy");
+}
+
+TEST_F(WriteAll, AfterAStopAWriteThatMovesNothingForASecondIsGivenUp) {
+    stop_signal_arrives();
+    g_steps = {50, -EINTR, -EINTR, -EINTR, 150};
+    EXPECT_EQ(write_all(kScriptedFd, data_.data(), data_.size()), -1);
+    EXPECT_EQ(errno, EINTR);
+    EXPECT_EQ(g_written, data_.substr(0, 50));
+    EXPECT_STREQ(g_events, "weee");
+}
+
+TEST_F(WriteAll, AfterAStopAWaitForANonBlockingSinkIsGivenUpToo) {
+    stop_signal_arrives();
+    g_steps = {-EAGAIN, -EAGAIN};
+    g_poll_steps = {-EINTR, 0, -EINTR, -EINTR};
+    EXPECT_EQ(write_all(kScriptedFd, data_.data(), data_.size()), -1);
+    EXPECT_EQ(errno, EINTR);
+    EXPECT_STREQ(g_events, "eppepp");
 }
 
 TEST_F(WriteAll, AnyOtherErrorEndsTheCallEvenEintr) {
