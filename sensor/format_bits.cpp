@@ -1,5 +1,5 @@
 // Bit-pattern text of a register value, for the register tools' columns.
-#include "sensor.h"
+#include "format_bits.h"
 
 uint16_t format_bits(uint16_t value, unsigned bits, char separator, char* out) {
     char* p = out;

@@ -1,9 +1,11 @@
 // The sensor microcontroller's firmware variables, reached indirectly: the
 // variable's address word goes to page-1 register 0xC6, its data is then read
 // from or written to page-1 register 0xC8.
+#include "mt9d131_variables.h"
+
 #include <error.h>
 
-#include "sensor.h"
+#include "mt9d131_registers.h"
 
 namespace {
 

@@ -11,7 +11,10 @@
 
 #include "bit_field.h"
 #include "board_number.h"
-#include "sensor.h"
+#include "format_bits.h"
+#include "mt9d131_registers.h"
+#include "mt9d131_variables.h"
+#include "sensor_device.h"
 
 namespace {
 
