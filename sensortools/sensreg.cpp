@@ -58,15 +58,34 @@ bool take_output_word(const char* word, sensreg_settings* s) {
     return true;
 }
 
-access_mode mode_of(const char* word) {
-    if (strcasecmp(word, "reg") == 0) {
-        return ACCESS_REG;
-    }
-    if (strcasecmp(word, "phys") == 0) {
-        return ACCESS_PHYS;
-    }
-    if (strcasecmp(word, "log") == 0) {
-        return ACCESS_LOG;
+// Where the words of a mode stand, counted from the mode word (which is word
+// 0); 0 marks a word the mode does not have. The optional bit field word
+// follows the fixed words, the optional value follows the field word if there
+// is one, else it takes the field word's place.
+struct word_layout {
+    const char* mode_word;  // compared case-insensitively
+    access_mode mode;
+    int fixed_words;  // after the mode word
+    int page_at;      // none: the mode has no page word
+    int width_at;     // none: the access is 16 bits wide
+    int id_at;        // none: id 0
+    int address_at;   // register number, physical address or logical offset
+    uint32_t address_max;
+};
+
+constexpr word_layout kLayouts[] = {
+    // mode word, mode, fixed words, page, width, id, address, highest address
+    {"reg", ACCESS_REG, 2, 1, 0, 0, 2, 255},
+    // The library's own check refuses a physical address of 0x2000 or more.
+    {"phys", ACCESS_PHYS, 2, 0, 1, 0, 2, UINT32_MAX},
+    {"log", ACCESS_LOG, 3, 0, 1, 2, 3, 255},
+};
+
+const word_layout& layout_of(const char* word) {
+    for (const word_layout& layout : kLayouts) {
+        if (strcasecmp(word, layout.mode_word) == 0) {
+            return layout;
+        }
     }
     error(1, 0, "Unknown access mode %s", word);
     __builtin_unreachable();
@@ -83,6 +102,61 @@ uint8_t width_of(const char* word) {
     __builtin_unreachable();
 }
 
+// Up to two output words stand first; without any, all three columns print.
+// Returns the position of the word after them.
+int scan_output_words(char* argv[], sensreg_settings* s) {
+    int pos = 1;
+    for (int examined = 0; examined < 2; ++examined) {
+        if (take_output_word(argv[pos], s)) {
+            ++pos;
+        }
+    }
+    if (!s->print_dec && !s->print_hex && !s->print_bits) {
+        s->print_dec = s->print_hex = s->print_bits = true;
+    }
+    return pos;
+}
+
+// The field word, if the word at its place is one; returns the place of the
+// value word.
+int scan_field_word(int argc, char* argv[], int field_pos, sensreg_settings* s) {
+    const char* field_word = field_pos < argc ? argv[field_pos] : nullptr;
+    switch (parse_bit_field(field_word, &s->field)) {
+        case bit_field_word::malformed:
+            error(1, 0, "Wrong format for msb:lsb : '%s'", field_word);
+            break;
+        case bit_field_word::field:
+            s->has_field = true;
+            break;
+        case bit_field_word::absent:
+            break;
+    }
+    return s->has_field ? field_pos + 1 : field_pos;
+}
+
+// The mode's fixed words: page or width, address, id, in this order.
+void scan_fixed_words(const word_layout& layout, char* words[], sensreg_settings* s) {
+    if (layout.page_at != 0) {
+        const uint32_t page = board_unsigned(words[layout.page_at]);
+        if (page > 2) {
+            error(1, 0, "Wrong page %u", page);
+        }
+        s->page = static_cast<uint8_t>(page);
+    }
+    s->width = layout.width_at != 0 ? width_of(words[layout.width_at]) : 16;
+    s->address = board_unsigned(words[layout.address_at]);
+    if (s->address > layout.address_max) {
+        error(1, 0, "Wrong register | physical address number %u", s->address);
+    }
+    if (layout.id_at != 0) {
+        const uint32_t id = board_unsigned(words[layout.id_at]);
+        if (id > 31) {
+            error(1, 0, "Wrong logical variable id %u", id);
+        }
+        s->id = static_cast<uint8_t>(id);
+    }
+}
+
 // Scans the command line in the order that decides which refusal a faulty
 // line gets: count, mode word, field word, page or width, address, id.
 sensreg_settings scan_arguments(int argc, char* argv[]) {
@@ -90,60 +164,14 @@ sensreg_settings scan_arguments(int argc, char* argv[]) {
         usage(argv[0]);
     }
     sensreg_settings s;
-    int pos = 1;
-    for (int examined = 0; examined < 2; ++examined) {
-        if (take_output_word(argv[pos], &s)) {
-            ++pos;
-        }
-    }
-    if (!s.print_dec && !s.print_hex && !s.print_bits) {
-        s.print_dec = s.print_hex = s.print_bits = true;
-    }
-
-    const int m = pos;
-    s.mode = mode_of(argv[m]);
-    const int fixed_words = s.mode == ACCESS_LOG ? 3 : 2;
-    if (m + fixed_words >= argc) {
+    const int m = scan_output_words(argv, &s);
+    const word_layout& layout = layout_of(argv[m]);
+    s.mode = layout.mode;
+    if (m + layout.fixed_words >= argc) {
         usage(argv[0]);  // a fixed word of the mode is missing
     }
-
-    const int field_pos = m + fixed_words + 1;
-    const char* field_word = field_pos < argc ? argv[field_pos] : nullptr;
-    switch (parse_bit_field(field_word, &s.field)) {
-        case bit_field_word::malformed:
-            error(1, 0, "Wrong format for msb:lsb : '%s'", field_word);
-            break;
-        case bit_field_word::field:
-            s.has_field = true;
-            break;
-        case bit_field_word::absent:
-            break;
-    }
-    const int value_pos = s.has_field ? field_pos + 1 : field_pos;
-
-    if (s.mode == ACCESS_REG) {
-        const uint32_t page = board_unsigned(argv[m + 1]);
-        if (page > 2) {
-            error(1, 0, "Wrong page %u", page);
-        }
-        s.page = static_cast<uint8_t>(page);
-        s.width = 16;
-    } else {
-        s.width = width_of(argv[m + 1]);
-    }
-
-    s.address = board_unsigned(argv[s.mode == ACCESS_LOG ? m + 3 : m + 2]);
-    if (s.mode != ACCESS_PHYS && s.address > 255) {
-        error(1, 0, "Wrong register | physical address number %u", s.address);
-    }
-    if (s.mode == ACCESS_LOG) {
-        const uint32_t id = board_unsigned(argv[m + 2]);
-        if (id > 31) {
-            error(1, 0, "Wrong logical variable id %u", id);
-        }
-        s.id = static_cast<uint8_t>(id);
-    }
-
+    const int value_pos = scan_field_word(argc, argv, m + layout.fixed_words + 1, &s);
+    scan_fixed_words(layout, argv + m, &s);
     if (value_pos < argc) {
         s.has_value = true;
         s.value = static_cast<uint16_t>(board_unsigned(argv[value_pos]));
