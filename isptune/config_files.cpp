@@ -1,10 +1,11 @@
 #include "config_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <span>
 
 #include "comm.h"
 #include "params.h"
@@ -13,6 +14,11 @@
 #include "replacement_file.h"
 
 namespace {
+
+// At most this many lines are parsed, and a line is read in pieces of at most
+// kLineSize - 1 characters, each taken as a line.
+constexpr size_t kMaxLines = 20;
+constexpr int kLineSize = 100;
 
 // Negative values of the offset-encoded lines are stored as 100 - v, which
 // for the most negative 32-bit value is beyond an int.
@@ -64,6 +70,28 @@ bool saveProperties(FILE* file) {
     return true;
 }
 
+// The numbers of the file's first lines, up to the first line that is no
+// number; returns how many were stored.
+size_t readNumbers(FILE* file, std::span<int32_t, kMaxLines> numbers) {
+    size_t stored = 0;
+    char line[kLineSize];
+    while (std::fgets(line, sizeof line, file) != nullptr && stored < numbers.size() &&
+           parse_line(line, &numbers[stored])) {
+        ++stored;
+    }
+    return stored;
+}
+
+// The first rows, each with the number of its line.
+void sendProperties(std::span<const int32_t> numbers) {
+    for (size_t row = 0; row < numbers.size(); ++row) {
+        const PixParam& param = kParams[row];
+        uint8_t buffer[4] = {};
+        valueToBuffer(decode(param, numbers[row]), param.type, buffer);
+        SetProperty(param.id, param.type, buffer);
+    }
+}
+
 }  // namespace
 
 void readConf() {
@@ -98,24 +126,14 @@ void writeConf(bool restoreDefaults) {
         std::fclose(file);
         return;
     }
-    int32_t numbers[20];
-    int stored = 0;
-    char line[100];
-    while (std::fgets(line, sizeof line, file) != nullptr && stored < 20 &&
-           parse_line(line, &numbers[stored])) {
-        ++stored;
-    }
+    int32_t numbers[kMaxLines];
+    const size_t present = std::min(readNumbers(file, numbers), std::size(kParams));
     // Rows without a number in the file are left as the module has them.
-    const int present = stored < kParamCount ? stored : kParamCount;
-    if (present < kParamCount) {
-        std::printf("%d of %d properties are missing from %s and were not sent\n",
-                    kParamCount - present, kParamCount, path);
+    if (present < std::size(kParams)) {
+        std::printf("%zu of %d properties are missing from %s and were not sent\n",
+                    std::size(kParams) - present, kParamCount, path);
     }
-    for (int i = 0; i < present; ++i) {
-        uint8_t buffer[4] = {};
-        valueToBuffer(decode(kParams[i], numbers[i]), kParams[i].type, buffer);
-        SetProperty(kParams[i].id, kParams[i].type, buffer);
-    }
+    sendProperties(std::span(numbers).first(present));
     commClose();
     std::fclose(file);
 }
