@@ -35,20 +35,16 @@ const PixParam* paramByOption(const char* option) {
     return nullptr;
 }
 
+// The type of every id isptune moves is its row's; any other id, the 0 of a
+// command line without a parameter option included, is moved as an
+// unsigned byte.
 int paramTypeOf(uint16_t id) {
-    switch (id) {
-        case 0x38:
-        case 0x75:
-            return PixTypeS32;
-        case 0x25:
-        case 0x26:
-        case 0x27:
-            return PixTypeS16;
-        case 0x0F:
-            return PixTypeS8;
-        default:
-            return PixTypeU8;
+    for (const PixParam& param : kParams) {
+        if (param.id == id) {
+            return param.type;
+        }
     }
+    return PixTypeU8;
 }
 
 void valueToBuffer(int32_t value, int type, uint8_t* buffer) {
