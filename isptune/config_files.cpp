@@ -22,25 +22,25 @@ constexpr int kLineSize = 100;
 
 // Negative values of the offset-encoded lines are stored as 100 - v, which
 // for the most negative 32-bit value is beyond an int.
-int64_t encode(const PixParam& p, int32_t value) {
-    return p.offset_encoded && value < 0 ? 100 - int64_t{value} : value;
+int64_t encode(const PixParam& param, int32_t value) {
+    return param.offset_encoded && value < 0 ? 100 - int64_t{value} : value;
 }
 
 // A line's number as the module receives it.
-int32_t decode(const PixParam& p, int32_t n) {
-    switch (p.type) {
+int32_t decode(const PixParam& param, int32_t number) {
+    switch (param.type) {
         case PixTypeS16:
-            if (p.offset_encoded) {
-                const auto v = static_cast<int16_t>(n & 0xFFFF);
-                return v > 100 ? 100 - v : v;
+            if (param.offset_encoded) {
+                const auto value = static_cast<int16_t>(number & 0xFFFF);
+                return value > 100 ? 100 - value : value;
             }
-            return n & 0xFFFF;
+            return number & 0xFFFF;
         case PixTypeS32:
-            return n > 100 ? 100 - n : n;
+            return number > 100 ? 100 - number : number;
         case PixTypeS8:
-            return static_cast<int32_t>((n > 100 ? 100 - int64_t{n} : n) & 0xFF);
+            return static_cast<int32_t>((number > 100 ? 100 - int64_t{number} : number) & 0xFF);
         default:
-            return n & 0xFF;
+            return number & 0xFF;
     }
 }
 
@@ -48,24 +48,24 @@ int32_t decode(const PixParam& p, int32_t n) {
 bool parse_line(const char* line, int32_t* out) {
     char* end = nullptr;
     errno = 0;
-    const long n = std::strtol(line, &end, 10);
-    if (end == line || errno == ERANGE || n < INT32_MIN || n > INT32_MAX) {
+    const long number = std::strtol(line, &end, 10);
+    if (end == line || errno == ERANGE || number < INT32_MIN || number > INT32_MAX) {
         return false;
     }
-    *out = static_cast<int32_t>(n);
+    *out = static_cast<int32_t>(number);
     return true;
 }
 
 // Reads every property into the file. False when the module stopped
 // answering: what it would have saved is not the module's configuration.
 bool saveProperties(FILE* file) {
-    for (const PixParam& p : kParams) {
+    for (const PixParam& param : kParams) {
         uint8_t buffer[4] = {};
-        GetProperty(p.id, p.type, buffer);
+        GetProperty(param.id, param.type, buffer);
         if (exchangeTimedOut()) {
             return false;
         }
-        std::fprintf(file, "%" PRId64 "\n", encode(p, bufferToValue(p.type, buffer)));
+        std::fprintf(file, "%" PRId64 "\n", encode(param, bufferToValue(param.type, buffer)));
     }
     return true;
 }

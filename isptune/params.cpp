@@ -27,9 +27,9 @@ const PixParam kParams[kParamCount] = {
 };
 
 const PixParam* paramByOption(const char* option) {
-    for (const PixParam& p : kParams) {
-        if (std::strcmp(p.option, option) == 0) {
-            return &p;
+    for (const PixParam& param : kParams) {
+        if (std::strcmp(param.option, option) == 0) {
+            return &param;
         }
     }
     return nullptr;
@@ -53,8 +53,8 @@ void valueToBuffer(int32_t value, int type, uint8_t* buffer) {
             buffer[0] = static_cast<uint8_t>(value);
             break;
         case 2: {
-            const auto v = static_cast<uint16_t>(value);
-            std::memcpy(buffer, &v, 2);
+            const auto word = static_cast<uint16_t>(value);
+            std::memcpy(buffer, &word, 2);
             break;
         }
         default:
@@ -69,15 +69,15 @@ int32_t bufferToValue(int type, const uint8_t* buffer) {
             return static_cast<int8_t>(buffer[0]);
         case PixTypeS16:
         case PixTypeU16: {
-            int16_t v;
-            std::memcpy(&v, buffer, 2);
-            return type == PixTypeS16 ? v : static_cast<uint16_t>(v);
+            int16_t word;
+            std::memcpy(&word, buffer, 2);
+            return type == PixTypeS16 ? word : static_cast<uint16_t>(word);
         }
         case PixTypeS32:
         case PixTypeU32: {
-            int32_t v;
-            std::memcpy(&v, buffer, 4);
-            return v;
+            int32_t word;
+            std::memcpy(&word, buffer, 4);
+            return word;
         }
         default:
             return buffer[0];

@@ -50,7 +50,7 @@ void mt9d131_phys_var_check_args(uint16_t address, uint8_t width, uint16_t value
 }
 
 uint16_t mt9d131_log_var_address(uint8_t id, uint8_t offset, uint8_t width) {
-    uint16_t word = static_cast<uint16_t>(((id << 8) & 0xFF00) | (offset & 0xFF) | kLogicalAccess);
+    auto word = static_cast<uint16_t>(((id << 8) & 0xFF00) | (offset & 0xFF) | kLogicalAccess);
     if (width == 8) {
         word |= kByteAccess;
     }

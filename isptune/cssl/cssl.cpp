@@ -1,9 +1,9 @@
 #include "cssl.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -33,9 +33,9 @@ void receive_handler(int /*signo*/, siginfo_t* info, void* /*context*/) {
     if (port == nullptr) {
         return;
     }
-    const ssize_t n = read(port->fd, port->buffer, 255);
-    if (n > 0 && port->callback != nullptr) {
-        port->callback(port->id, port->buffer, static_cast<int>(n));
+    const ssize_t received = read(port->fd, port->buffer, 255);
+    if (received > 0 && port->callback != nullptr) {
+        port->callback(port->id, port->buffer, static_cast<int>(received));
     }
 }
 
