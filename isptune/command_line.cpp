@@ -85,7 +85,7 @@ int32_t takeValue(const PixParam& param, const char* word) {
     if (word == nullptr || !valueOf(word, &value) || value < param.min || value > param.max) {
         wrongInput();
     }
-    std::printf(param.echo, value);
+    std::printf("%s = %d\n", param.echo, value);
     return value;
 }
 
