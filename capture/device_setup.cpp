@@ -9,7 +9,8 @@
 #include <cstring>
 
 #include "named_pipe.h"
-#include "sensor.h"
+#include "mt9d131_registers.h"
+#include "sensor_device.h"
 #include "v4l2_text.h"
 
 namespace {

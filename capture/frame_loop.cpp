@@ -18,7 +18,7 @@
 #include "jpeg_marker.h"
 #include "multipart.h"
 #include "named_pipe.h"
-#include "sensor.h"
+#include "sensor_device.h"
 #include "stop_grace.h"
 #include "xalloc.h"
 

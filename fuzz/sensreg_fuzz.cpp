@@ -12,7 +12,9 @@
 
 #include "harness/exit_trap.h"
 #include "harness/word_list.h"
-#include "sensor.h"
+#include "mt9d131_registers.h"
+#include "mt9d131_variables.h"
+#include "v4l2_requests.h"
 
 int sensreg_main(int argc, char* argv[]);
 

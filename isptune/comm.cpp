@@ -21,16 +21,16 @@ long long monotonic_ms() {
 // One wait of at most `timeout_ms` and one read of what is there: 0 when the
 // line stayed quiet or has ended.
 int read_available(uint8_t* buffer, int size, int timeout_ms) {
-    pollfd p{modulePort->fd, POLLIN, 0};
-    const int ready = poll(&p, 1, timeout_ms);
+    pollfd ready_poll{modulePort->fd, POLLIN, 0};
+    const int ready = poll(&ready_poll, 1, timeout_ms);
     if (ready < 0 && errno == EINTR) {
         return -1;  // nothing lost: the caller looks at its clock and waits again
     }
-    if (ready <= 0 || (p.revents & POLLIN) == 0) {
+    if (ready <= 0 || (ready_poll.revents & POLLIN) == 0) {
         return 0;
     }
-    const int n = cssl_get_data(modulePort, buffer, size);
-    return n > 0 ? n : (n < 0 && errno == EINTR ? -1 : 0);
+    const int received = cssl_get_data(modulePort, buffer, size);
+    return received > 0 ? received : (received < 0 && errno == EINTR ? -1 : 0);
 }
 
 }  // namespace
@@ -56,22 +56,22 @@ int commReadWithin(uint8_t* buffer, uint16_t count, int timeout_ms) {
     while (got < count) {
         // The port waits without limit for its first byte (VMIN 1); a silent
         // module must not hold us for ever.
-        pollfd p{modulePort->fd, POLLIN, 0};
-        const int ready = poll(&p, 1, timeout_ms);
+        pollfd ready_poll{modulePort->fd, POLLIN, 0};
+        const int ready = poll(&ready_poll, 1, timeout_ms);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
-        if (ready <= 0 || (p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+        if (ready <= 0 || (ready_poll.revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
             break;
         }
-        const int n = cssl_get_data(modulePort, buffer + got, count - got);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) {
+        const int received = cssl_get_data(modulePort, buffer + got, count - got);
+        if (received <= 0) {
+            if (received < 0 && errno == EINTR) {
                 continue;
             }
             break;
         }
-        got += n;
+        got += received;
     }
     return got;
 }
@@ -86,9 +86,9 @@ bool commDiscardUntilQuiet(int quiet_ms, int limit_ms) {
         }
         // Quiet must be seen whole within the limit.
         const bool limited = left < quiet_ms;
-        const int n =
+        const int received =
             read_available(scratch, sizeof scratch, limited ? static_cast<int>(left) : quiet_ms);
-        if (n == 0) {
+        if (received == 0) {
             return !limited;
         }
     }

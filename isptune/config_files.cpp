@@ -1,10 +1,11 @@
 #include "config_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <span>
 
 #include "comm.h"
 #include "params.h"
@@ -14,27 +15,32 @@
 
 namespace {
 
+// At most this many lines are parsed, and a line is read in pieces of at most
+// kLineSize - 1 characters, each taken as a line.
+constexpr size_t kMaxLines = 20;
+constexpr int kLineSize = 100;
+
 // Negative values of the offset-encoded lines are stored as 100 - v, which
 // for the most negative 32-bit value is beyond an int.
-int64_t encode(const PixParam& p, int32_t value) {
-    return p.offset_encoded && value < 0 ? 100 - int64_t{value} : value;
+int64_t encode(const PixParam& param, int32_t value) {
+    return param.offset_encoded && value < 0 ? 100 - int64_t{value} : value;
 }
 
 // A line's number as the module receives it.
-int32_t decode(const PixParam& p, int32_t n) {
-    switch (p.type) {
+int32_t decode(const PixParam& param, int32_t number) {
+    switch (param.type) {
         case PixTypeS16:
-            if (p.offset_encoded) {
-                const auto v = static_cast<int16_t>(n & 0xFFFF);
-                return v > 100 ? 100 - v : v;
+            if (param.offset_encoded) {
+                const auto value = static_cast<int16_t>(number & 0xFFFF);
+                return value > 100 ? 100 - value : value;
             }
-            return n & 0xFFFF;
+            return number & 0xFFFF;
         case PixTypeS32:
-            return n > 100 ? 100 - n : n;
+            return number > 100 ? 100 - number : number;
         case PixTypeS8:
-            return static_cast<int32_t>((n > 100 ? 100 - int64_t{n} : n) & 0xFF);
+            return static_cast<int32_t>((number > 100 ? 100 - int64_t{number} : number) & 0xFF);
         default:
-            return n & 0xFF;
+            return number & 0xFF;
     }
 }
 
@@ -42,26 +48,48 @@ int32_t decode(const PixParam& p, int32_t n) {
 bool parse_line(const char* line, int32_t* out) {
     char* end = nullptr;
     errno = 0;
-    const long n = std::strtol(line, &end, 10);
-    if (end == line || errno == ERANGE || n < INT32_MIN || n > INT32_MAX) {
+    const long number = std::strtol(line, &end, 10);
+    if (end == line || errno == ERANGE || number < INT32_MIN || number > INT32_MAX) {
         return false;
     }
-    *out = static_cast<int32_t>(n);
+    *out = static_cast<int32_t>(number);
     return true;
 }
 
 // Reads every property into the file. False when the module stopped
 // answering: what it would have saved is not the module's configuration.
 bool saveProperties(FILE* file) {
-    for (const PixParam& p : kParams) {
+    for (const PixParam& param : kParams) {
         uint8_t buffer[4] = {};
-        GetProperty(p.id, p.type, buffer);
+        GetProperty(param.id, param.type, buffer);
         if (exchangeTimedOut()) {
             return false;
         }
-        std::fprintf(file, "%" PRId64 "\n", encode(p, bufferToValue(p.type, buffer)));
+        std::fprintf(file, "%" PRId64 "\n", encode(param, bufferToValue(param.type, buffer)));
     }
     return true;
+}
+
+// The numbers of the file's first lines, up to the first line that is no
+// number; returns how many were stored.
+size_t readNumbers(FILE* file, std::span<int32_t, kMaxLines> numbers) {
+    size_t stored = 0;
+    char line[kLineSize];
+    while (std::fgets(line, sizeof line, file) != nullptr && stored < numbers.size() &&
+           parse_line(line, &numbers[stored])) {
+        ++stored;
+    }
+    return stored;
+}
+
+// The first rows, each with the number of its line.
+void sendProperties(std::span<const int32_t> numbers) {
+    for (size_t row = 0; row < numbers.size(); ++row) {
+        const PixParam& param = kParams[row];
+        uint8_t buffer[4] = {};
+        valueToBuffer(decode(param, numbers[row]), param.type, buffer);
+        SetProperty(param.id, param.type, buffer);
+    }
 }
 
 }  // namespace
@@ -98,24 +126,14 @@ void writeConf(bool restoreDefaults) {
         std::fclose(file);
         return;
     }
-    int32_t numbers[20];
-    int stored = 0;
-    char line[100];
-    while (std::fgets(line, sizeof line, file) != nullptr && stored < 20 &&
-           parse_line(line, &numbers[stored])) {
-        ++stored;
-    }
+    int32_t numbers[kMaxLines];
+    const size_t present = std::min(readNumbers(file, numbers), std::size(kParams));
     // Rows without a number in the file are left as the module has them.
-    const int present = stored < kParamCount ? stored : kParamCount;
-    if (present < kParamCount) {
-        std::printf("%d of %d properties are missing from %s and were not sent\n",
-                    kParamCount - present, kParamCount, path);
+    if (present < std::size(kParams)) {
+        std::printf("%zu of %d properties are missing from %s and were not sent\n",
+                    std::size(kParams) - present, kParamCount, path);
     }
-    for (int i = 0; i < present; ++i) {
-        uint8_t buffer[4] = {};
-        valueToBuffer(decode(kParams[i], numbers[i]), kParams[i].type, buffer);
-        SetProperty(kParams[i].id, kParams[i].type, buffer);
-    }
+    sendProperties(std::span(numbers).first(present));
     commClose();
     std::fclose(file);
 }

@@ -5,50 +5,46 @@
 #include "pixim_commands.h"
 
 const PixParam kParams[kParamCount] = {
-    {0x2E, PixTypeU8, "--gamma", 0, 2, "gamma mode = %d\n", false},
-    {0x2F, PixTypeU8, "--gammavalue", 25, 100, "gamma value = %d\n", false},
-    {0x1A, PixTypeU8, "--range", 1, 2, "range mode = %d\n", false},
-    {0x1B, PixTypeU8, "--rangevalue", 0, 36, "range value = %d\n", false},
-    {0x8F, PixTypeU8, "--aepreference", 0, 1, "AEPreference mode = %d\n", false},
-    {0x30, PixTypeU8, "--dn", 1, 4, "day/night mode = %d\n", false},
-    {0x33, PixTypeU8, "--color", 0, 2, "color mode = %d\n", false},
-    {0x22, PixTypeU8, "--wb", 1, 3, "white balance mode = %d\n", false},
-    {0x23, PixTypeU8, "--wbmethod", 1, 2, "kelvin/rb white balance mode = %d\n", false},
-    {0x25, PixTypeS16, "--wbkelvin", 2000, 11000, "wb kelvun value = %d\n", false},
-    {0x26, PixTypeS16, "--wbred", -20, 20, "wb red value = %d\n", true},
-    {0x27, PixTypeS16, "--wbblue", -20, 20, "wb blue value = %d\n", true},
-    {0x12, PixTypeU8, "--iris", 0, 1, "iris mode = %d\n", false},
-    {0x15, PixTypeU8, "--irisgain", 0, 255, "DC auto iris gain = %d\n", false},
-    {0x16, PixTypeU8, "--irisoffset", 0, 255, "DC auto iris offset = %d\n", false},
-    {0x75, PixTypeS32, "--saturation", -8, 8, "saturation bias = %d\n", true},
-    {0x38, PixTypeS32, "--sharpness", -8, 8, "sharpness value = %d\n", true},
-    {0x0C, PixTypeU8, "--gain", 1, 2, "gain mode = %d\n", false},
-    {0x0F, PixTypeS8, "--gainvalue", -42, 60, "gain value = %d\n", true},
+    {0x2E, PixTypeU8, "--gamma", 0, 2, "gamma mode", false},
+    {0x2F, PixTypeU8, "--gammavalue", 25, 100, "gamma value", false},
+    {0x1A, PixTypeU8, "--range", 1, 2, "range mode", false},
+    {0x1B, PixTypeU8, "--rangevalue", 0, 36, "range value", false},
+    {0x8F, PixTypeU8, "--aepreference", 0, 1, "AEPreference mode", false},
+    {0x30, PixTypeU8, "--dn", 1, 4, "day/night mode", false},
+    {0x33, PixTypeU8, "--color", 0, 2, "color mode", false},
+    {0x22, PixTypeU8, "--wb", 1, 3, "white balance mode", false},
+    {0x23, PixTypeU8, "--wbmethod", 1, 2, "kelvin/rb white balance mode", false},
+    {0x25, PixTypeS16, "--wbkelvin", 2000, 11000, "wb kelvun value", false},
+    {0x26, PixTypeS16, "--wbred", -20, 20, "wb red value", true},
+    {0x27, PixTypeS16, "--wbblue", -20, 20, "wb blue value", true},
+    {0x12, PixTypeU8, "--iris", 0, 1, "iris mode", false},
+    {0x15, PixTypeU8, "--irisgain", 0, 255, "DC auto iris gain", false},
+    {0x16, PixTypeU8, "--irisoffset", 0, 255, "DC auto iris offset", false},
+    {0x75, PixTypeS32, "--saturation", -8, 8, "saturation bias", true},
+    {0x38, PixTypeS32, "--sharpness", -8, 8, "sharpness value", true},
+    {0x0C, PixTypeU8, "--gain", 1, 2, "gain mode", false},
+    {0x0F, PixTypeS8, "--gainvalue", -42, 60, "gain value", true},
 };
 
 const PixParam* paramByOption(const char* option) {
-    for (const PixParam& p : kParams) {
-        if (std::strcmp(p.option, option) == 0) {
-            return &p;
+    for (const PixParam& param : kParams) {
+        if (std::strcmp(param.option, option) == 0) {
+            return &param;
         }
     }
     return nullptr;
 }
 
+// The type of every id isptune moves is its row's; any other id, the 0 of a
+// command line without a parameter option included, is moved as an
+// unsigned byte.
 int paramTypeOf(uint16_t id) {
-    switch (id) {
-        case 0x38:
-        case 0x75:
-            return PixTypeS32;
-        case 0x25:
-        case 0x26:
-        case 0x27:
-            return PixTypeS16;
-        case 0x0F:
-            return PixTypeS8;
-        default:
-            return PixTypeU8;
+    for (const PixParam& param : kParams) {
+        if (param.id == id) {
+            return param.type;
+        }
     }
+    return PixTypeU8;
 }
 
 void valueToBuffer(int32_t value, int type, uint8_t* buffer) {
@@ -57,8 +53,8 @@ void valueToBuffer(int32_t value, int type, uint8_t* buffer) {
             buffer[0] = static_cast<uint8_t>(value);
             break;
         case 2: {
-            const auto v = static_cast<uint16_t>(value);
-            std::memcpy(buffer, &v, 2);
+            const auto word = static_cast<uint16_t>(value);
+            std::memcpy(buffer, &word, 2);
             break;
         }
         default:
@@ -73,15 +69,15 @@ int32_t bufferToValue(int type, const uint8_t* buffer) {
             return static_cast<int8_t>(buffer[0]);
         case PixTypeS16:
         case PixTypeU16: {
-            int16_t v;
-            std::memcpy(&v, buffer, 2);
-            return type == PixTypeS16 ? v : static_cast<uint16_t>(v);
+            int16_t word;
+            std::memcpy(&word, buffer, 2);
+            return type == PixTypeS16 ? word : static_cast<uint16_t>(word);
         }
         case PixTypeS32:
         case PixTypeU32: {
-            int32_t v;
-            std::memcpy(&v, buffer, 4);
-            return v;
+            int32_t word;
+            std::memcpy(&word, buffer, 4);
+            return word;
         }
         default:
             return buffer[0];

@@ -9,7 +9,7 @@ struct PixParam {
     const char* option;  // command-line option
     int min;             // accepted range of the option, inclusive
     int max;
-    const char* echo;     // printed when the option takes a value
+    const char* echo;     // printed as "echo = value" when the option takes a value
     bool offset_encoded;  // negative values stored as 100 - v in the files
 };
 

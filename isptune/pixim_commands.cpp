@@ -15,15 +15,15 @@ void to_big_endian(const uint8_t* value, int width, uint8_t* out) {
     if (width == 1) {
         out[0] = value[0];
     } else if (width == 2) {
-        uint16_t v;
-        std::memcpy(&v, value, 2);
-        out[0] = static_cast<uint8_t>(v >> 8);
-        out[1] = static_cast<uint8_t>(v);
+        uint16_t word;
+        std::memcpy(&word, value, 2);
+        out[0] = static_cast<uint8_t>(word >> 8);
+        out[1] = static_cast<uint8_t>(word);
     } else {
-        uint32_t v;
-        std::memcpy(&v, value, 4);
+        uint32_t word;
+        std::memcpy(&word, value, 4);
         for (int i = 0; i < 4; ++i) {
-            out[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+            out[i] = static_cast<uint8_t>(word >> (24 - 8 * i));
         }
     }
 }
@@ -32,12 +32,12 @@ void from_big_endian(const uint8_t* in, int width, uint8_t* value) {
     if (width == 1) {
         value[0] = in[0];
     } else if (width == 2) {
-        const auto v = static_cast<uint16_t>(in[0] * 256 + in[1]);
-        std::memcpy(value, &v, 2);
+        const auto word = static_cast<uint16_t>(in[0] * 256 + in[1]);
+        std::memcpy(value, &word, 2);
     } else {
-        const uint32_t v =
+        const uint32_t word =
             uint32_t{in[0]} << 24 | uint32_t{in[1]} << 16 | uint32_t{in[2]} << 8 | in[3];
-        std::memcpy(value, &v, 4);
+        std::memcpy(value, &word, 4);
     }
 }
 

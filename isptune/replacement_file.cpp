@@ -1,11 +1,11 @@
 #include "replacement_file.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 namespace {
 
@@ -49,16 +49,16 @@ bool resolveLinks(const char* path, std::string* resolved) {
     std::string current = path;
     for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
         char target[PATH_MAX];
-        const ssize_t n = readlink(current.c_str(), target, sizeof target);
-        if (n < 0) {
+        const ssize_t length = readlink(current.c_str(), target, sizeof target);
+        if (length < 0) {
             *resolved = current;
             return errno == EINVAL || errno == ENOENT;  // not a link, or nothing there yet
         }
-        if (n == 0 || static_cast<size_t>(n) == sizeof target) {
+        if (length == 0 || static_cast<size_t>(length) == sizeof target) {
             return false;
         }
-        const std::string next(target, static_cast<size_t>(n));
-        current = next.front() == '/' ? next : directory_of(current) + next;
+        const std::string next(target, static_cast<size_t>(length));
+        current = next.front() == '/' ? next : directory_of(current).append(next);
     }
     return false;
 }

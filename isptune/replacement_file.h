@@ -19,7 +19,7 @@ class ReplacementFile {
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-    FILE* file() const { return file_; }
+    [[nodiscard]] FILE* file() const { return file_; }
     // Makes the content durable and renames it over the target. False: the
     // old file stays and the temporary file is gone.
     bool commit();

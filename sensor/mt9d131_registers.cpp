@@ -1,12 +1,18 @@
 // MT9D131 register access through whichever register requests the driver
 // offers: the V4L2 debug requests if they work, else the driver's own.
+#include "mt9d131_registers.h"
+
 #include <error.h>
 
 #include <cerrno>
 
-#include "sensor.h"
+#include "reg_access.h"
+#include "sensor_device.h"
+#include "v4l2_requests.h"
 
-int reg_access_method = REG_ACCESS_UNKNOWN;
+using enum reg_access;
+
+reg_access reg_access_method = REG_ACCESS_UNKNOWN;
 
 void mt9d131_probe_access(int fd) {
     dbg_register_record dbg{};

@@ -1,9 +1,11 @@
 // The sensor microcontroller's firmware variables, reached indirectly: the
 // variable's address word goes to page-1 register 0xC6, its data is then read
 // from or written to page-1 register 0xC8.
+#include "mt9d131_variables.h"
+
 #include <error.h>
 
-#include "sensor.h"
+#include "mt9d131_registers.h"
 
 namespace {
 
@@ -48,7 +50,7 @@ void mt9d131_phys_var_check_args(uint16_t address, uint8_t width, uint16_t value
 }
 
 uint16_t mt9d131_log_var_address(uint8_t id, uint8_t offset, uint8_t width) {
-    uint16_t word = static_cast<uint16_t>(((id << 8) & 0xFF00) | (offset & 0xFF) | kLogicalAccess);
+    auto word = static_cast<uint16_t>(((id << 8) & 0xFF00) | (offset & 0xFF) | kLogicalAccess);
     if (width == 8) {
         word |= kByteAccess;
     }

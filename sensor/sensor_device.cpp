@@ -1,11 +1,11 @@
 // Opening the capture device and the request wrappers around ioctl().
+#include "sensor_device.h"
+
 #include <error.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
-
-#include "sensor.h"
 
 int sensor_device_open(int extra_flags) {
     int fd = open(SENSOR_DEVICE_PATH, O_RDWR | extra_flags);

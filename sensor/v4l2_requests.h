@@ -45,11 +45,11 @@ inline constexpr uint32_t V4L2_CID_PRIVATE_BASE = 0x08000000;
 inline constexpr uint32_t V4L2_CID_AUTO_WHITE_BALANCE = 0x0098090C;
 inline constexpr uint32_t V4L2_CID_AUTOGAIN = 0x00980912;
 
-constexpr uint32_t v4l2_fourcc(char a, char b, char c, char d) {
-    return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
-           static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-           static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
-           static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
+constexpr uint32_t v4l2_fourcc(char c0, char c1, char c2, char c3) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(c0)) |
+           static_cast<uint32_t>(static_cast<uint8_t>(c1)) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(c2)) << 16 |
+           static_cast<uint32_t>(static_cast<uint8_t>(c3)) << 24;
 }
 inline constexpr uint32_t V4L2_PIX_FMT_YUV420 = v4l2_fourcc('Y', 'U', '1', '2');
 inline constexpr uint32_t V4L2_PIX_FMT_GREY = v4l2_fourcc('G', 'R', 'E', 'Y');

@@ -7,19 +7,19 @@ namespace {
 // A run of decimal digits as scanf's %d reads it on the board: values past
 // the 32-bit range saturate. Returns the character after the run, or nullptr
 // when there is no digit.
-const char* read_digits(const char* p, int32_t* out) {
-    if (*p < '0' || *p > '9') {
+const char* read_digits(const char* text, int32_t* out) {
+    if (*text < '0' || *text > '9') {
         return nullptr;
     }
     int64_t value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        value = value * 10 + (*p - '0');
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        value = value * 10 + (*text - '0');
         if (value > INT32_MAX) {
             value = INT32_MAX + int64_t{1};  // stays saturated, cannot overflow
         }
     }
     *out = value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
-    return p;
+    return text;
 }
 
 // Bits lo..hi of a 16-bit word set; empty when lo is past bit 15.
@@ -42,8 +42,8 @@ bit_field_word parse_bit_field(const char* word, bit_field* field) {
     }
     int32_t msb = 0;
     int32_t lsb = 0;
-    const char* p = read_digits(word, &msb);
-    if (p == nullptr || *p != ':' || read_digits(p + 1, &lsb) == nullptr || msb < lsb) {
+    const char* colon = read_digits(word, &msb);
+    if (colon == nullptr || *colon != ':' || read_digits(colon + 1, &lsb) == nullptr || msb < lsb) {
         return bit_field_word::malformed;
     }
     field->msb = msb;

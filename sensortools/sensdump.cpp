@@ -5,7 +5,9 @@
 #include <cstdio>
 
 #include "board_number.h"
-#include "sensor.h"
+#include "format_bits.h"
+#include "mt9d131_registers.h"
+#include "sensor_device.h"
 
 int main(int argc, char* argv[]) {
     if (argc != 2) {

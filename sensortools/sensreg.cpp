@@ -5,13 +5,17 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "bit_field.h"
 #include "board_number.h"
-#include "sensor.h"
+#include "format_bits.h"
+#include "mt9d131_registers.h"
+#include "mt9d131_variables.h"
+#include "sensor_device.h"
 
 namespace {
 
@@ -42,28 +46,47 @@ struct sensreg_settings {
     std::exit(1);
 }
 
-bool take_output_word(const char* word, sensreg_settings* s) {
+bool take_output_word(const char* word, sensreg_settings* settings) {
     if (std::strcmp(word, "-dec") == 0) {
-        s->print_dec = true;
+        settings->print_dec = true;
     } else if (std::strcmp(word, "-hex") == 0) {
-        s->print_hex = true;
+        settings->print_hex = true;
     } else if (std::strcmp(word, "-bin") == 0) {
-        s->print_bits = true;
+        settings->print_bits = true;
     } else {
         return false;
     }
     return true;
 }
 
-access_mode mode_of(const char* word) {
-    if (strcasecmp(word, "reg") == 0) {
-        return ACCESS_REG;
-    }
-    if (strcasecmp(word, "phys") == 0) {
-        return ACCESS_PHYS;
-    }
-    if (strcasecmp(word, "log") == 0) {
-        return ACCESS_LOG;
+// Where the words of a mode stand, counted from the mode word (which is word
+// 0); 0 marks a word the mode does not have. The optional bit field word
+// follows the fixed words, the optional value follows the field word if there
+// is one, else it takes the field word's place.
+struct word_layout {
+    const char* mode_word;  // compared case-insensitively
+    access_mode mode;
+    int fixed_words;  // after the mode word
+    int page_at;      // none: the mode has no page word
+    int width_at;     // none: the access is 16 bits wide
+    int id_at;        // none: id 0
+    int address_at;   // register number, physical address or logical offset
+    uint32_t address_max;
+};
+
+constexpr word_layout kLayouts[] = {
+    // mode word, mode, fixed words, page, width, id, address, highest address
+    {"reg", ACCESS_REG, 2, 1, 0, 0, 2, 255},
+    // The library's own check refuses a physical address of 0x2000 or more.
+    {"phys", ACCESS_PHYS, 2, 0, 1, 0, 2, UINT32_MAX},
+    {"log", ACCESS_LOG, 3, 0, 1, 2, 3, 255},
+};
+
+const word_layout& layout_of(const char* word) {
+    for (const word_layout& layout : kLayouts) {
+        if (strcasecmp(word, layout.mode_word) == 0) {
+            return layout;
+        }
     }
     error(1, 0, "Unknown access mode %s", word);
     __builtin_unreachable();
@@ -80,114 +103,128 @@ uint8_t width_of(const char* word) {
     __builtin_unreachable();
 }
 
+// Up to two output words stand first; without any, all three columns print.
+// Returns the position of the word after them.
+int scan_output_words(char* argv[], sensreg_settings* settings) {
+    int pos = 1;
+    for (int examined = 0; examined < 2; ++examined) {
+        if (take_output_word(argv[pos], settings)) {
+            ++pos;
+        }
+    }
+    if (!settings->print_dec && !settings->print_hex && !settings->print_bits) {
+        settings->print_dec = settings->print_hex = settings->print_bits = true;
+    }
+    return pos;
+}
+
+// The field word, if the word at its place is one; returns the place of the
+// value word.
+int scan_field_word(int argc, char* argv[], int field_pos, sensreg_settings* settings) {
+    const char* field_word = field_pos < argc ? argv[field_pos] : nullptr;
+    switch (parse_bit_field(field_word, &settings->field)) {
+        case bit_field_word::malformed:
+            error(1, 0, "Wrong format for msb:lsb : '%s'", field_word);
+            break;
+        case bit_field_word::field:
+            settings->has_field = true;
+            break;
+        case bit_field_word::absent:
+            break;
+    }
+    return settings->has_field ? field_pos + 1 : field_pos;
+}
+
+// The mode's fixed words: page or width, address, id, in this order.
+void scan_fixed_words(const word_layout& layout, char* words[], sensreg_settings* settings) {
+    if (layout.page_at != 0) {
+        const uint32_t page = board_unsigned(words[layout.page_at]);
+        if (page > 2) {
+            error(1, 0, "Wrong page %u", page);
+        }
+        settings->page = static_cast<uint8_t>(page);
+    }
+    settings->width = layout.width_at != 0 ? width_of(words[layout.width_at]) : 16;
+    settings->address = board_unsigned(words[layout.address_at]);
+    if (settings->address > layout.address_max) {
+        error(1, 0, "Wrong register | physical address number %u", settings->address);
+    }
+    if (layout.id_at != 0) {
+        const uint32_t id = board_unsigned(words[layout.id_at]);
+        if (id > 31) {
+            error(1, 0, "Wrong logical variable id %u", id);
+        }
+        settings->id = static_cast<uint8_t>(id);
+    }
+}
+
 // Scans the command line in the order that decides which refusal a faulty
 // line gets: count, mode word, field word, page or width, address, id.
 sensreg_settings scan_arguments(int argc, char* argv[]) {
     if (argc < 4 || argc > 10) {
         usage(argv[0]);
     }
-    sensreg_settings s;
-    int pos = 1;
-    for (int examined = 0; examined < 2; ++examined) {
-        if (take_output_word(argv[pos], &s)) {
-            ++pos;
-        }
-    }
-    if (!s.print_dec && !s.print_hex && !s.print_bits) {
-        s.print_dec = s.print_hex = s.print_bits = true;
-    }
-
-    const int m = pos;
-    s.mode = mode_of(argv[m]);
-    const int fixed_words = s.mode == ACCESS_LOG ? 3 : 2;
-    if (m + fixed_words >= argc) {
+    sensreg_settings settings;
+    const int mode_pos = scan_output_words(argv, &settings);
+    const word_layout& layout = layout_of(argv[mode_pos]);
+    settings.mode = layout.mode;
+    if (mode_pos + layout.fixed_words >= argc) {
         usage(argv[0]);  // a fixed word of the mode is missing
     }
-
-    const int field_pos = m + fixed_words + 1;
-    const char* field_word = field_pos < argc ? argv[field_pos] : nullptr;
-    switch (parse_bit_field(field_word, &s.field)) {
-        case bit_field_word::malformed:
-            error(1, 0, "Wrong format for msb:lsb : '%s'", field_word);
-            break;
-        case bit_field_word::field:
-            s.has_field = true;
-            break;
-        case bit_field_word::absent:
-            break;
-    }
-    const int value_pos = s.has_field ? field_pos + 1 : field_pos;
-
-    if (s.mode == ACCESS_REG) {
-        const uint32_t page = board_unsigned(argv[m + 1]);
-        if (page > 2) {
-            error(1, 0, "Wrong page %u", page);
-        }
-        s.page = static_cast<uint8_t>(page);
-        s.width = 16;
-    } else {
-        s.width = width_of(argv[m + 1]);
-    }
-
-    s.address = board_unsigned(argv[s.mode == ACCESS_LOG ? m + 3 : m + 2]);
-    if (s.mode != ACCESS_PHYS && s.address > 255) {
-        error(1, 0, "Wrong register | physical address number %u", s.address);
-    }
-    if (s.mode == ACCESS_LOG) {
-        const uint32_t id = board_unsigned(argv[m + 2]);
-        if (id > 31) {
-            error(1, 0, "Wrong logical variable id %u", id);
-        }
-        s.id = static_cast<uint8_t>(id);
-    }
-
+    const int value_pos = scan_field_word(argc, argv, mode_pos + layout.fixed_words + 1, &settings);
+    scan_fixed_words(layout, argv + mode_pos, &settings);
     if (value_pos < argc) {
-        s.has_value = true;
-        s.value = static_cast<uint16_t>(board_unsigned(argv[value_pos]));
+        settings.has_value = true;
+        settings.value = static_cast<uint16_t>(board_unsigned(argv[value_pos]));
     }
-    return s;
+    return settings;
 }
 
-uint16_t read_target(int fd, const sensreg_settings& s) {
-    switch (s.mode) {
+uint16_t read_target(int fd, const sensreg_settings& settings) {
+    switch (settings.mode) {
         case ACCESS_REG:
-            return mt9d131_page_reg_read(fd, s.page, static_cast<uint8_t>(s.address));
+            return mt9d131_page_reg_read(fd, settings.page, static_cast<uint8_t>(settings.address));
         case ACCESS_PHYS:
-            return mt9d131_phys_var_read(fd, static_cast<uint16_t>(s.address), s.width);
+            return mt9d131_phys_var_read(fd, static_cast<uint16_t>(settings.address),
+                                         settings.width);
         case ACCESS_LOG:
             break;
     }
-    return mt9d131_log_var_read(fd, s.id, static_cast<uint8_t>(s.address), s.width);
+    return mt9d131_log_var_read(fd, settings.id, static_cast<uint8_t>(settings.address),
+                                settings.width);
 }
 
-void write_target(int fd, const sensreg_settings& s, uint16_t value) {
-    switch (s.mode) {
+void write_target(int fd, const sensreg_settings& settings, uint16_t value) {
+    switch (settings.mode) {
         case ACCESS_REG:
-            mt9d131_page_reg_write(fd, s.page, static_cast<uint8_t>(s.address), value);
+            mt9d131_page_reg_write(fd, settings.page, static_cast<uint8_t>(settings.address),
+                                   value);
             return;
         case ACCESS_PHYS:
-            mt9d131_phys_var_write(fd, static_cast<uint16_t>(s.address), s.width, value);
+            mt9d131_phys_var_write(fd, static_cast<uint16_t>(settings.address), settings.width,
+                                   value);
             return;
         case ACCESS_LOG:
-            mt9d131_log_var_write(fd, s.id, static_cast<uint8_t>(s.address), s.width, value);
+            mt9d131_log_var_write(fd, settings.id, static_cast<uint8_t>(settings.address),
+                                  settings.width, value);
             return;
     }
 }
 
 // One line of the chosen columns; their widths follow the access width.
-void print_value(const sensreg_settings& s, uint16_t value) {
-    const bool byte = s.width == 8;
-    if (s.print_dec) {
-        const bool alone = !s.print_hex && !s.print_bits;
+void print_value(const sensreg_settings& settings, uint16_t value) {
+    const bool byte = settings.width == 8;
+    if (settings.print_dec) {
+        const bool alone = !settings.print_hex && !settings.print_bits;
         std::printf(alone ? "%u" : byte ? "%3u" : "%5u", unsigned{value});
     }
-    if (s.print_hex) {
-        std::printf(byte ? "%s0x%02X" : "%s0x%04X", s.print_dec ? " " : "", unsigned{value});
+    if (settings.print_hex) {
+        std::printf(byte ? "%s0x%02X" : "%s0x%04X", settings.print_dec ? " " : "", unsigned{value});
     }
-    if (s.print_bits) {
+    if (settings.print_bits) {
         char bits[22];
-        format_bits(value, s.width, ',', bits);
-        std::printf("%s%s", s.print_dec || s.print_hex ? " " : "", bits);
+        format_bits(value, settings.width, ',', bits);
+        std::printf("%s%s", settings.print_dec || settings.print_hex ? " " : "", bits);
     }
     std::printf("\n");
 }
@@ -195,21 +232,21 @@ void print_value(const sensreg_settings& s, uint16_t value) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const sensreg_settings s = scan_arguments(argc, argv);
+    const sensreg_settings settings = scan_arguments(argc, argv);
     const int fd = sensor_device_open(O_NOATIME);
 
-    if (s.has_value) {
-        uint16_t value = s.value;
-        if (s.has_field) {  // read-modify-write of the whole register or variable
-            value = insert_bit_field(read_target(fd, s), value, s.field);
+    if (settings.has_value) {
+        uint16_t value = settings.value;
+        if (settings.has_field) {  // read-modify-write of the whole register or variable
+            value = insert_bit_field(read_target(fd, settings), value, settings.field);
         }
-        write_target(fd, s, value);
+        write_target(fd, settings, value);
     } else {
-        uint16_t value = read_target(fd, s);
-        if (s.has_field) {
-            value = extract_bit_field(value, s.field);
+        uint16_t value = read_target(fd, settings);
+        if (settings.has_field) {
+            value = extract_bit_field(value, settings.field);
         }
-        print_value(s, value);
+        print_value(settings, value);
     }
     close(fd);
     return 0;

@@ -1,9 +1,9 @@
 #include "cssl.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -33,9 +33,9 @@ void receive_handler(int /*signo*/, siginfo_t* info, void* /*context*/) {
     if (port == nullptr) {
         return;
     }
-    const ssize_t n = read(port->fd, port->buffer, 255);
-    if (n > 0 && port->callback != nullptr) {
-        port->callback(port->id, port->buffer, static_cast<int>(n));
+    const ssize_t received = read(port->fd, port->buffer, 255);
+    if (received > 0 && port->callback != nullptr) {
+        port->callback(port->id, port->buffer, static_cast<int>(received));
     }
 }
 
@@ -51,35 +51,25 @@ bool checks_pass(const cssl_port* port) {
     return true;
 }
 
+struct baud_rate {
+    int baud;
+    speed_t speed;
+};
+
+constexpr baud_rate kBaudRates[] = {
+    {75, B75},       {110, B110},     {150, B150},     {300, B300},
+    {600, B600},     {1200, B1200},   {2400, B2400},   {4800, B4800},
+    {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200},
+};
+
+// Any rate not in the table, 9600 itself included, is 9600.
 speed_t speed_of(int baud) {
-    switch (baud) {
-        case 75:
-            return B75;
-        case 110:
-            return B110;
-        case 150:
-            return B150;
-        case 300:
-            return B300;
-        case 600:
-            return B600;
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        default:
-            return B9600;
+    for (const baud_rate& rate : kBaudRates) {
+        if (rate.baud == baud) {
+            return rate.speed;
+        }
     }
+    return B9600;
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
-#include "sensor.h"
+#include "format_bits.h"
+#include "mt9d131_variables.h"
 
 namespace {
 
@@ -67,10 +70,45 @@ TEST(VariableChecksDeathTest, RefusalsNameTheCheckAndTheValue) {
                 "mt9d131_log_var_check_args\\(\\): Wrong value \\(> 255\\): 256\n");
 }
 
+// A check that accepts returns; one that refuses ends the process. So each
+// limit runs in a child that must come back from the call, which shows that
+// nothing was refused and nothing was printed; the value just past each limit
+// must end the child with its message.
+#define EXPECT_RETURNS(call)                      \
+    EXPECT_EXIT(                                  \
+        {                                         \
+            call;                                 \
+            std::fputs("returned", stderr);       \
+            std::exit(0);                         \
+        },                                        \
+        testing::ExitedWithCode(0), "^returned$") \
+        << #call
+
 TEST(VariableChecks, LimitsAreAccepted) {
-    mt9d131_log_var_check_args(31, 8, 255);
-    mt9d131_phys_var_check_args(0x1FFF, 16, 0xFFFF);
-    mt9d131_log_var_check_args(0, 16, 256);
+    EXPECT_RETURNS(mt9d131_log_var_check_args(31, 16, 0));
+    EXPECT_RETURNS(mt9d131_log_var_check_args(0, 8, 255));
+    EXPECT_RETURNS(mt9d131_log_var_check_args(0, 16, 0xFFFF));
+    EXPECT_RETURNS(mt9d131_phys_var_check_args(0x1FFF, 16, 0));
+    EXPECT_RETURNS(mt9d131_phys_var_check_args(0, 8, 255));
+    EXPECT_RETURNS(mt9d131_phys_var_check_args(0, 16, 0xFFFF));
+
+    EXPECT_EXIT(mt9d131_log_var_check_args(32, 16, 0), testing::ExitedWithCode(1),
+                "Wrong id \\(> 31\\): 32\n");
+    EXPECT_EXIT(mt9d131_log_var_check_args(0, 8, 256), testing::ExitedWithCode(1),
+                "Wrong value \\(> 255\\): 256\n");
+    EXPECT_EXIT(mt9d131_phys_var_check_args(0x2000, 16, 0), testing::ExitedWithCode(1),
+                "Wrong address \\(> 0x1fff\\): 8192\n");
+    EXPECT_EXIT(mt9d131_phys_var_check_args(0, 8, 256), testing::ExitedWithCode(1),
+                "Wrong value \\(> 255\\): 256\n");
+}
+
+TEST(VariableChecks, OnlyWidthsEightAndSixteenAreAccepted) {
+    for (const int width : {0, 7, 9, 15, 17, 255}) {
+        EXPECT_EXIT(mt9d131_log_var_check_args(0, static_cast<uint8_t>(width), 0),
+                    testing::ExitedWithCode(1),
+                    "mt9d131_log_var_check_args\\(\\): Wrong width \\(!8 && !16\\): " +
+                        std::to_string(width) + "\n");
+    }
 }
 
 }  // namespace

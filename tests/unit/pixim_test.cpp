@@ -8,12 +8,16 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "comm.h"
+#include "command_line.h"
+#include "help_text.h"
 #include "params.h"
 #include "pixim_commands.h"
 #include "pixim_packet.h"
@@ -21,6 +25,9 @@
 namespace {
 
 using bytes = std::vector<uint8_t>;
+
+// What the last parse() printed.
+std::string echoed;
 
 class ModuleLink : public testing::Test {
   protected:
@@ -419,6 +426,85 @@ TEST(Params, ValuesRoundTripAtTheirWidth) {
         valueToBuffer(c.in, c.type, buffer);
         EXPECT_EQ(bufferToValue(c.type, buffer), c.out) << c.type << " " << c.in;
     }
+}
+
+// The help text is written out by hand; each option of the table must have
+// one line there, and the values that line names must be the range the
+// option accepts.
+TEST(Params, TheHelpNamesEachOptionWithItsRange) {
+    const std::regex range("(-?[0-9]+)\\.\\.(-?[0-9]+) step 1");
+    const std::regex choice("(^|[;,] )(-?[0-9]+) - ");
+    for (const PixParam& p : kParams) {
+        std::string text;
+        int lines = 0;
+        for (const std::string line : helpLines()) {
+            if (line.starts_with("  " + std::string(p.option) + " ")) {
+                ++lines;
+                text = line.substr(18);
+            }
+        }
+        ASSERT_EQ(lines, 1) << p.option;
+        std::smatch m;
+        std::vector<int> values;
+        if (std::regex_match(text, m, range)) {
+            values = {std::stoi(m[1]), std::stoi(m[2])};
+        }
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), choice);
+             it != std::sregex_iterator(); ++it) {
+            values.push_back(std::stoi((*it)[2]));
+        }
+        ASSERT_FALSE(values.empty()) << text;
+        EXPECT_EQ(values.front(), p.min) << p.option;
+        EXPECT_EQ(values.back(), p.max) << p.option;
+    }
+}
+
+CommandLine parse(std::vector<const char*> words) {
+    words.insert(words.begin(), "isptune");
+    testing::internal::CaptureStdout();
+    const CommandLine line =
+        parseCommandLine(static_cast<int>(words.size()), const_cast<char**>(words.data()));
+    echoed = testing::internal::GetCapturedStdout();
+    return line;
+}
+
+TEST(CommandLine, WordsActInTheirOrder) {
+    CommandLine line = parse({"--write", "--gamma", "1", "--read"});
+    EXPECT_EQ(line.mode, Mode::read);
+    EXPECT_EQ(line.propertyId, 0x2E);
+    EXPECT_EQ(line.value, 1);
+    EXPECT_EQ(echoed, "gamma mode = 1\n");
+
+    line = parse({"--gamma", "1", "--write"});  // the 1 came before write mode
+    EXPECT_EQ(line.mode, Mode::write);
+    EXPECT_EQ(line.value, 0);
+    EXPECT_EQ(echoed, "");
+
+    line = parse({"--write", "--gamma", "--read", "--osddisable", "-x"});
+    EXPECT_EQ(line.mode, Mode::write);  // --read was the value, read as 0
+    EXPECT_EQ(line.value, 0);
+    EXPECT_TRUE(line.clearOsd);
+
+    line = parse({"--write", "--gamma", "2", "--gainvalue", "-42"});
+    EXPECT_EQ(line.propertyId, 0x0F);
+    EXPECT_EQ(line.value, -42);
+    EXPECT_EQ(echoed, "gamma mode = 2\ngain value = -42\n");
+
+    line = parse({});
+    EXPECT_EQ(line.mode, Mode::none);
+    EXPECT_EQ(line.propertyId, 0);
+    EXPECT_FALSE(line.clearOsd);
+}
+
+TEST(CommandLineDeathTest, OutOfRangeAndHelpEndTheProgram) {
+    const auto exits_with = [](std::vector<const char*> words) {
+        parse(std::move(words));
+        std::exit(2);  // not reached when the words end the program
+    };
+    EXPECT_EXIT(exits_with({"--write", "--gainvalue", "-43"}), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(exits_with({"--write", "--gainvalue"}), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(exits_with({"--help", "--write"}), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(exits_with({"--write", "--gamma", "2147483648"}), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,0 +1,9 @@
+// isptune's help text.
+#pragma once
+
+#include <span>
+
+// The lines between the empty first and last ones, without their newlines.
+std::span<const char* const> helpLines();
+// An empty line, the help lines, an empty line, on standard output.
+void printHelp();
