@@ -86,8 +86,8 @@ class frame_loop {
   private:
     bool may_go_on();
     void dequeue(uint32_t counter);
-    std::optional<kept_frame> keep_or_drop(uint32_t counter) const;
-    std::optional<kept_frame> locate_jpeg() const;
+    [[nodiscard]] std::optional<kept_frame> keep_or_drop(uint32_t counter) const;
+    [[nodiscard]] std::optional<kept_frame> locate_jpeg() const;
     void delay() const;
     bool hand_off_index();
     uint32_t write_frame(const kept_frame& frame);
