@@ -6,69 +6,61 @@
 #include <error.h>
 #include <getopt.h>
 
+#include <array>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
-enum option_code : int {
-    OPT_HELP = 1,
-    OPT_QUIET,
-    OPT_SCROLL,
-    OPT_CROP,
-    OPT_ROTATE,
-    OPT_FPS,
-    OPT_FORMAT,
-    OPT_QSCALE,
-    OPT_AE,
-    OPT_AWB,
-    OPT_COUNT,
-    OPT_SKIP,
-    OPT_OUT,
-    OPT_PIPE,
-    OPT_POLL,
-    OPT_BUFS,
-    OPT_DELAY,
-    OPT_MJPEG_HTTP,
-    OPT_EARLY_QBUF,
+// What an option's setter works on: the settings, and the program path that
+// -help names in the usage text.
+struct option_target {
+    capture_params* params;
+    const char* program_path;
 };
+using option_setter = void (*)(const option_target& target, const char* arg);
 
-constexpr option kOptions[] = {
-    {"help", no_argument, nullptr, OPT_HELP},
-    {"quiet", no_argument, nullptr, OPT_QUIET},
-    {"scroll", no_argument, nullptr, OPT_SCROLL},
-    {"crop", required_argument, nullptr, OPT_CROP},
-    {"rotate", required_argument, nullptr, OPT_ROTATE},
-    {"fps", required_argument, nullptr, OPT_FPS},
-    {"format", required_argument, nullptr, OPT_FORMAT},
-    {"qscale", required_argument, nullptr, OPT_QSCALE},
-    {"ae", required_argument, nullptr, OPT_AE},
-    {"awb", required_argument, nullptr, OPT_AWB},
-    {"count", required_argument, nullptr, OPT_COUNT},
-    {"skip", required_argument, nullptr, OPT_SKIP},
-    {"out", required_argument, nullptr, OPT_OUT},
-    {"pipe", required_argument, nullptr, OPT_PIPE},
-    {"poll", no_argument, nullptr, OPT_POLL},
-    {"bufs", required_argument, nullptr, OPT_BUFS},
-    {"delay", required_argument, nullptr, OPT_DELAY},
-    {"mjpeg-http", required_argument, nullptr, OPT_MJPEG_HTTP},
-    {"early-qbuf", no_argument, nullptr, OPT_EARLY_QBUF},
-    {nullptr, 0, nullptr, 0},
-};
-
-struct format_name {
+// One command-line option: its name, whether it takes an argument
+// (getopt's no_argument or required_argument), and what it sets.
+struct option_spec {
     const char* name;
-    uint32_t fourcc;
-};
-constexpr format_name kFormats[] = {
-    {"yuv420", V4L2_PIX_FMT_YUV420},
-    {"jpeg", V4L2_PIX_FMT_JPEG},
-    {"grey", V4L2_PIX_FMT_GREY},
+    int has_arg;
+    option_setter set;
 };
 
-void parse_fps(const char* text, capture_params* p) {
+template <int capture_params::*field>
+void set_flag(const option_target& target, const char* /*arg*/) {
+    target.params->*field = 1;
+}
+
+// Numbers are taken as atoi gives them: no checks, text gives 0.
+template <int capture_params::*field>
+void set_number(const option_target& target, const char* arg) {
+    target.params->*field = std::atoi(arg);
+}
+
+// 0 stays 0, any other number is 1.
+template <int capture_params::*field>
+void set_switch(const option_target& target, const char* arg) {
+    target.params->*field = static_cast<int>(std::atoi(arg) != 0);
+}
+
+// The setting points into the argument vector; nothing is copied.
+template <const char* capture_params::*field>
+void set_text(const option_target& target, const char* arg) {
+    target.params->*field = arg;
+}
+
+void show_usage(const option_target& target, const char* /*arg*/) {
+    capture_usage(target.program_path);
+}
+
+void parse_fps(const option_target& target, const char* text) {
+    capture_params* p = target.params;
     errno = 0;
     const int n = std::sscanf(text, "%u/%u", &p->fps_num, &p->fps_denom);
     if (n < 0) {
@@ -82,10 +74,10 @@ void parse_fps(const char* text, capture_params* p) {
     }
 }
 
-void parse_crop(const char* text, capture_params* p) {
+void parse_crop(const option_target& target, const char* text) {
+    uint32_t* crop = target.params->crop;
     errno = 0;
-    const int n =
-        std::sscanf(text, "%u,%u,%u,%u", &p->crop[0], &p->crop[1], &p->crop[2], &p->crop[3]);
+    const int n = std::sscanf(text, "%u,%u,%u,%u", &crop[0], &crop[1], &crop[2], &crop[3]);
     if (n < 0) {
         error(1, errno, "crop option parsing failed");
     }
@@ -94,76 +86,82 @@ void parse_crop(const char* text, capture_params* p) {
     }
 }
 
-void parse_format(const char* text, capture_params* p) {
+struct format_name {
+    const char* name;
+    uint32_t fourcc;
+};
+constexpr format_name kFormats[] = {
+    {"yuv420", V4L2_PIX_FMT_YUV420},
+    {"jpeg", V4L2_PIX_FMT_JPEG},
+    {"grey", V4L2_PIX_FMT_GREY},
+};
+
+void parse_format(const option_target& target, const char* text) {
     for (const auto& format : kFormats) {
         if (std::strcmp(text, format.name) == 0) {
-            p->pixfmt = format.fourcc;
+            target.params->pixfmt = format.fourcc;
             return;
         }
     }
     error(1, 0, "unsupported pixel format: %s", text);
 }
 
-void apply_option(int code, const char* arg, const char* program_path, capture_params* p) {
-    switch (code) {
-        case OPT_HELP:
-            capture_usage(program_path);
-        case OPT_QUIET:
-            p->quiet = 1;
-            break;
-        case OPT_SCROLL:
-            p->scroll = 1;
-            break;
-        case OPT_CROP:
-            parse_crop(arg, p);
-            break;
-        case OPT_ROTATE:
-            p->rotate = std::atoi(arg);
-            break;
-        case OPT_FPS:
-            parse_fps(arg, p);
-            break;
-        case OPT_FORMAT:
-            parse_format(arg, p);
-            break;
-        case OPT_QSCALE:
-            p->qscale = std::atoi(arg);
-            break;
-        case OPT_AE:
-            p->ae = std::atoi(arg) != 0;
-            break;
-        case OPT_AWB:
-            p->awb = std::atoi(arg) != 0;
-            break;
-        case OPT_COUNT:
-            p->count = std::atoi(arg);
-            break;
-        case OPT_SKIP:
-            p->skip = std::atoi(arg);
-            break;
-        case OPT_OUT:
-            p->out = arg;
-            break;
-        case OPT_PIPE:
-            p->pipe = arg;
-            break;
-        case OPT_POLL:
-            p->poll = 1;
-            break;
-        case OPT_BUFS:
-            p->bufs = std::atoi(arg);
-            break;
-        case OPT_DELAY:
-            p->delay = std::atoi(arg);
-            break;
-        case OPT_MJPEG_HTTP:
-            p->mjpeg_http = arg;
-            break;
-        case OPT_EARLY_QBUF:
-            p->early_qbuf = 1;
-            break;
-        default:  // getopt has printed its own diagnostic
-            error(1, 0, "option parsing failed");
+// Every option, once. The order is getopt's: it decides which options an
+// abbreviation is ambiguous between, and in what order glibc lists them.
+constexpr option_spec kOptionSpecs[] = {
+    {"help", no_argument, show_usage},
+    {"quiet", no_argument, set_flag<&capture_params::quiet>},
+    {"scroll", no_argument, set_flag<&capture_params::scroll>},
+    {"crop", required_argument, parse_crop},
+    {"rotate", required_argument, set_number<&capture_params::rotate>},
+    {"fps", required_argument, parse_fps},
+    {"format", required_argument, parse_format},
+    {"qscale", required_argument, set_number<&capture_params::qscale>},
+    {"ae", required_argument, set_switch<&capture_params::ae>},
+    {"awb", required_argument, set_switch<&capture_params::awb>},
+    {"count", required_argument, set_number<&capture_params::count>},
+    {"skip", required_argument, set_number<&capture_params::skip>},
+    {"out", required_argument, set_text<&capture_params::out>},
+    {"pipe", required_argument, set_text<&capture_params::pipe>},
+    {"poll", no_argument, set_flag<&capture_params::poll>},
+    {"bufs", required_argument, set_number<&capture_params::bufs>},
+    {"delay", required_argument, set_number<&capture_params::delay>},
+    {"mjpeg-http", required_argument, set_text<&capture_params::mjpeg_http>},
+    {"early-qbuf", no_argument, set_flag<&capture_params::early_qbuf>},
+};
+constexpr size_t kOptionCount = std::size(kOptionSpecs);
+
+// getopt returns an option's code: its place in kOptionSpecs plus one, so
+// that no code is 0 or '?'.
+constexpr auto kLongOptions = [] {
+    std::array<option, kOptionCount + 1> table{};  // ends with an all-zero entry
+    for (size_t i = 0; i < kOptionCount; ++i) {
+        table[i] = {kOptionSpecs[i].name, kOptionSpecs[i].has_arg, nullptr,
+                    static_cast<int>(i + 1)};
+    }
+    return table;
+}();
+static_assert(kOptionCount + 1 < '?', "option codes must not collide with getopt's '?'");
+
+void apply_option(int code, const option_target& target, const char* arg) {
+    if (code >= 1 && static_cast<size_t>(code) <= kOptionCount) {
+        kOptionSpecs[code - 1].set(target, arg);
+        return;
+    }
+    error(1, 0, "option parsing failed");  // getopt has printed its own diagnostic
+}
+
+void check_settings(capture_params* p) {
+    if (p->skip < 1) {
+        p->skip = 1;
+    }
+    if (p->mjpeg_http != nullptr) {
+        if (p->pixfmt != V4L2_PIX_FMT_JPEG) {
+            error(1, 0, "-mjpeg-http requires -format jpeg");
+        }
+        if (p->pipe != nullptr) {
+            error(1, 0, "-mjpeg-http is not compatible with -pipe");
+        }
     }
 }
 
@@ -184,22 +182,12 @@ void parse_capture_params(int argc, char* argv[], capture_params* p) {
     if (argc < 3) {
         capture_usage(argv[0]);
     }
-    int code;
-    while ((code = getopt_long_only(argc, argv, "", kOptions, nullptr)) != -1) {
-        apply_option(code, optarg, argv[0], p);
+    const option_target target{p, argv[0]};
+    int code = 0;
+    while ((code = getopt_long_only(argc, argv, "", kLongOptions.data(), nullptr)) != -1) {
+        apply_option(code, target, optarg);
     }
-
-    if (p->skip < 1) {
-        p->skip = 1;
-    }
-    if (p->mjpeg_http != nullptr) {
-        if (p->pixfmt != V4L2_PIX_FMT_JPEG) {
-            error(1, 0, "-mjpeg-http requires -format jpeg");
-        }
-        if (p->pipe != nullptr) {
-            error(1, 0, "-mjpeg-http is not compatible with -pipe");
-        }
-    }
+    check_settings(p);
     if (optind != argc - 2) {
         error(1, 0, "width, height parameters missing");
     }

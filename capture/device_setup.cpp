@@ -3,6 +3,7 @@
 #include <error.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -172,12 +173,12 @@ void map_and_queue_buffer(int fd, uint32_t index, void** start_out, uint32_t* le
     }
 }
 
-capture_device capture_device_setup(const capture_params& params, int pipe_fd) {
-    constexpr bool report = true;
-    const int fd = sensor_device_open(0);
-    query_capabilities(fd, V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING, report);
-    error(0, 0, "Sensor ID - 0x%04X", unsigned{mt9d131_page_reg_read(fd, 0, 0)});
+namespace {
 
+// Format, JPEG quality, frame rate and the three controls, each read back
+// and reported where the driver answers with a record.
+void configure_stream(int fd, const capture_params& params) {
+    constexpr bool report = true;
     set_format(fd, params.width, params.height, params.pixfmt, report);
     if (params.pixfmt == V4L2_PIX_FMT_JPEG && params.qscale != 0) {
         v4l2_jpegcompression compression{};
@@ -194,20 +195,28 @@ capture_device capture_device_setup(const capture_params& params, int pipe_fd) {
     set_control(fd, V4L2_CID_PRIVATE_BASE, params.rotate);
     set_control(fd, V4L2_CID_AUTO_WHITE_BALANCE, params.awb);
     set_control(fd, V4L2_CID_AUTOGAIN, params.ae);
+}
 
-    const auto requested = static_cast<uint32_t>(params.bufs);
+// Requests the stream buffers; returns how many the driver allocated, after
+// refusing a count that no table or no peer could take.
+uint32_t request_stream_buffers(int fd, int bufs, bool peer) {
+    const auto requested = static_cast<uint32_t>(bufs);
     const uint32_t n = request_buffers(fd, requested);
     error(0, 0, "stream buffers: requested: %u, allocated: %u", requested, n);
     if (n > kMaxStreamBuffers) {
         error(1, 0, "%u stream buffers are more than V4L2 allows (%u)", n, kMaxStreamBuffers);
     }
-    if (pipe_fd >= 0 && n > kPeerBufferLimit) {
+    if (peer && n > kPeerBufferLimit) {
         error(1, 0, "%u stream buffers cannot be shared with a peer: at most %u fit the hand-off",
               n, kPeerBufferLimit);
     }
+    return n;
+}
 
-    kovlin_bufs* table = kovlin_bufs_new(n);
-    for (uint32_t i = 0; i < n; ++i) {
+// Maps, queues and clears every buffer of the table, and announces each to
+// the peer on `pipe_fd` >= 0; a failed announcement ends the program.
+void map_all_buffers(int fd, kovlin_bufs* table, int pipe_fd) {
+    for (uint32_t i = 0; i < table->count; ++i) {
         kovlin_buf* e = kovlin_bufs_at(table, i);
         // Queued before it is cleared: the driver writes nothing before streaming.
         map_and_queue_buffer(fd, i, &e->start, &e->length);
@@ -216,10 +225,23 @@ capture_device capture_device_setup(const capture_params& params, int pipe_fd) {
         if (pipe_fd >= 0) {
             error(0, 0, "sending map request for buffer %zu ...", static_cast<size_t>(i));
             if (pipe_write_byte(1, static_cast<uint8_t>(PIPE_MAP_REQUEST | (i & 0x7F))) < 0) {
-                exit(1);
+                std::exit(1);
             }
         }
     }
+}
+
+}  // namespace
+
+capture_device capture_device_setup(const capture_params& params, int pipe_fd) {
+    const int fd = sensor_device_open(0);
+    query_capabilities(fd, V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING, true);
+    error(0, 0, "Sensor ID - 0x%04X", unsigned{mt9d131_page_reg_read(fd, 0, 0)});
+    configure_stream(fd, params);
+
+    const uint32_t n = request_stream_buffers(fd, params.bufs, pipe_fd >= 0);
+    kovlin_bufs* table = kovlin_bufs_new(n);
+    map_all_buffers(fd, table, pipe_fd);
     sched_yield();
 
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -237,4 +259,9 @@ void capture_device_teardown(const capture_device& device) {
         }
     }
     request_buffers(device.fd, 0);
+}
+
+void capture_device_close(const capture_device& device) {
+    kovlin_bufs_free(device.table);
+    close(device.fd);
 }

@@ -30,5 +30,8 @@ struct capture_device {
 // (announcing each to the peer on `pipe_fd` >= 0) and starts streaming.
 capture_device capture_device_setup(const capture_params& params, int pipe_fd);
 // Stops streaming, unmaps and frees the buffers. The table and the device
-// descriptor stay for the caller to release.
+// descriptor stay until capture_device_close: the closing boundary of a
+// multipart body is written between the two.
 void capture_device_teardown(const capture_device& device);
+// Frees the buffer table and closes the device.
+void capture_device_close(const capture_device& device);

@@ -3,58 +3,51 @@
 #include <error.h>
 #include <poll.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <initializer_list>
+#include <optional>
 
 #include "frame_stats.h"
 #include "jpeg_marker.h"
-#include "multipart.h"
 #include "named_pipe.h"
 #include "sensor_device.h"
-#include "stop_grace.h"
-#include "xalloc.h"
+#include "stop_signals.h"
 
 namespace {
 
-volatile sig_atomic_t stop_requested = 0;
-volatile sig_atomic_t stop_signal = 0;
-int error_count = 0;
-
 constexpr uint32_t kMinJpegSize = 5000;
-
-void stop_signal_handler(int sig) {
-    stop_requested = 1;
-    stop_signal = sig;
-    stop_grace_begin();  // a write that the reader holds up is not waited for long
-}
-
-constexpr int kStopSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM};
-
-void install_stop_signals() {
-    stop_grace_install();
-    struct sigaction action {};
-    action.sa_handler = stop_signal_handler;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: blocking calls return on a stop
-    for (const int sig : kStopSignals) {
-        if (sigaction(sig, &action, nullptr) != 0) {
-            error(1, errno, "sigaction failed for %s", strsignal(sig));
-        }
-    }
-}
 
 int64_t now_usec() {
     timeval tv{};
     gettimeofday(&tv, nullptr);
     return static_cast<int64_t>(tv.tv_sec) * 1000000 + tv.tv_usec;
+}
+
+// A wait that poll() reported as over must have ended with input and nothing
+// else; anything other than that is fatal.
+void check_poll_result(int n, short revents) {
+    if (n == 0) {
+        error(1, 0, "poll timeout (?)");
+    }
+    if (n != 1) {
+        error(1, 0, "%d descriptors ready from poll, only 1 was requested", n);
+    }
+    if ((revents & POLLERR) != 0) {
+        error(1, 0, "poll: POLLERR event returned");
+    }
+    if ((revents & POLLNVAL) != 0) {
+        error(1, 0, "poll: POLLNVAL event returned");
+    }
+    if ((revents & POLLHUP) != 0) {
+        error(1, 0, "poll: POLLHUP event returned");
+    }
+    if ((revents & POLLIN) == 0) {
+        error(1, 0, "poll: no POLLIN event returned");
+    }
 }
 
 // Waits until the device has a frame. Returns false when a stop signal
@@ -63,295 +56,302 @@ bool wait_for_frame(int fd) {
     for (;;) {
         pollfd p{fd, POLLIN, 0};
         const int n = poll(&p, 1, -1);
-        if (n < 0) {
-            if (errno == EINTR) {
-                if (stop_requested != 0) {
-                    return false;
-                }
-                continue;
-            }
+        if (n >= 0) {
+            check_poll_result(n, p.revents);
+            return true;
+        }
+        if (errno != EINTR) {
             error(1, errno, "poll failed");
         }
-        if (n == 0) {
-            error(1, 0, "poll timeout (?)");
+        if (stop_requested != 0) {
+            return false;
         }
-        if (n != 1) {
-            error(1, 0, "%d descriptors ready from poll, only 1 was requested", n);
-        }
-        if ((p.revents & POLLERR) != 0) {
-            error(1, 0, "poll: POLLERR event returned");
-        }
-        if ((p.revents & POLLNVAL) != 0) {
-            error(1, 0, "poll: POLLNVAL event returned");
-        }
-        if ((p.revents & POLLHUP) != 0) {
-            error(1, 0, "poll: POLLHUP event returned");
-        }
-        if ((p.revents & POLLIN) == 0) {
-            error(1, 0, "poll: no POLLIN event returned");
-        }
-        return true;
     }
 }
 
+// Where a kept frame's data lies in its buffer, and when it was located.
+struct kept_frame {
+    const uint8_t* data;
+    uint32_t size;
+    int64_t t_search;
+};
+
 class frame_loop {
   public:
-    frame_loop(const capture_params& params, capture_device device, out_file* sink, int pipe_fd)
-        : p_(params), dev_(device), sink_(sink), pipe_fd_(pipe_fd) {}
+    frame_loop(const capture_params& params, const frame_loop_io& io)
+        : p_(params), io_(io), count_(params.count) {}
 
     void run();
 
   private:
-    // Where the kept frame's data lies in its buffer.
-    struct payload {
-        const uint8_t* data;
-        uint32_t size;
-    };
+    bool may_go_on();
+    void dequeue(uint32_t counter);
+    [[nodiscard]] std::optional<kept_frame> keep_or_drop(uint32_t counter) const;
+    [[nodiscard]] std::optional<kept_frame> locate_jpeg() const;
+    void delay() const;
+    bool hand_off_index();
+    uint32_t write_frame(const kept_frame& frame);
+    void remember_size(uint32_t len);
+    void print_statistics(const kept_frame& frame, uint32_t len, int64_t t_sent);
+    bool await_peer();
+    void clear_and_requeue();
+    void report_end() const;
 
-    void drop_line(const char* text, uint32_t seq) const;
-    bool keep(const kovlin_buf& e, uint32_t bytesused, uint32_t seq, payload* out);
-    bool hand_off_and_output(const v4l2_buffer& rec, const payload& frame, uint32_t bytesused,
-                             uint32_t seq);
-    uint32_t output(const payload& frame);
-    bool peer_released(uint32_t index);
-    void requeue(const kovlin_buf& e, v4l2_buffer* rec) const;
-    void shut_down();
+    void drop_line(const char* reason) const;
+    void break_status_line() const;
 
     const capture_params& p_;
-    bool jpeg_ = false;
-    capture_device dev_;
-    out_file* sink_;
-    int pipe_fd_;
+    const frame_loop_io& io_;
+    const bool jpeg_ = p_.pixfmt == V4L2_PIX_FMT_JPEG;
+    int count_;  // iterations still allowed; negative: unlimited
+    int error_count_ = 0;
 
-    char* header_ = nullptr;
-    size_t header_size_ = 0;
+    // The buffer of this iteration, from its dequeue to its re-queueing.
+    struct {
+        v4l2_buffer rec;  // the dequeue record, also the one it is queued again with
+        kovlin_buf* entry;
+        int64_t t_dq;
+        uint32_t seq;
+        uint32_t bytesused;
+    } cur_{};
+
     double size_history_[kSizeHistory];
     int hidx_ = 0;
-    int64_t t_dq_ = 0;
-    int64_t t_search_ = 0;
     int64_t t_prev_ = 0;
     uint64_t period_ = 0;
 };
 
-void frame_loop::drop_line(const char* text, uint32_t seq) const {
-    if (p_.scroll == 0) {
-        std::fputs("\n", stderr);
-    }
-    std::fprintf(stderr, text, static_cast<size_t>(seq));
-}
-
-// Decides whether the frame is kept and where its data lies.
-bool frame_loop::keep(const kovlin_buf& e, uint32_t bytesused, uint32_t seq, payload* out) {
-    const auto* start = static_cast<const uint8_t*>(e.start);
-    if (!jpeg_) {
-        *out = {start, bytesused};
-        t_search_ = t_dq_;
-        return true;
-    }
-    uint32_t jpeg_start = 0;
-    uint32_t jpeg_size = 0;
-    const jpeg_search found = find_jpeg_image(start, e.length, bytesused, &jpeg_start, &jpeg_size);
-    if (found != jpeg_search::found) {
-        if (p_.scroll == 0) {
-            std::fputs("\n", stderr);
-        }
-        error(0, 0,
-              found == jpeg_search::no_start
-                  ? " seq: %5zu, No start frame JPEG marker found, skip frame"
-                  : " seq: %5zu, No end frame JPEG marker found, skip frame",
-              static_cast<size_t>(seq));
-        return false;
-    }
-    if (jpeg_size < kMinJpegSize) {
-        if (p_.scroll == 0) {
-            std::fputs("\n", stderr);
-        }
-        error(0, 0, " seq: %5zu, JPEG frame size %5zu < 5000, skip frame", static_cast<size_t>(seq),
-              static_cast<size_t>(jpeg_size));
-        return false;
-    }
-    *out = {start + jpeg_start, jpeg_size};
-    t_search_ = now_usec();
-    return true;
-}
-
-void frame_loop::requeue(const kovlin_buf& e, v4l2_buffer* rec) const {
-    std::memset(e.start, 0, e.length);
-    if (xioctl(dev_.fd, VIDIOC_QBUF, rec) < 0) {
-        error(1, errno, "enqueue buffer %u failed", rec->index);
-    }
-}
-
 void frame_loop::run() {
-    install_stop_signals();
-    jpeg_ = p_.pixfmt == V4L2_PIX_FMT_JPEG;
-    if (p_.mjpeg_http != nullptr) {
-        header_size_ = part_header_buffer_size(p_.mjpeg_http);
-        header_ = static_cast<char*>(xmalloc(header_size_));
-    }
     for (double& size : size_history_) {
         size = NAN;
     }
     error(0, 0, "Main frames loop ...");
-
-    uint32_t counter = 0;
-    int count = p_.count;
-    v4l2_buffer rec;
-    for (;;) {
-        if (stop_requested != 0 || error_count != 0) {
+    for (uint32_t counter = 0; may_go_on(); ++counter) {
+        if (p_.poll != 0 && !wait_for_frame(io_.device.fd)) {
             break;
         }
-        if (count >= 0 && count-- == 0) {
-            break;  // a negative count never runs out
+        dequeue(counter);
+        if (const std::optional<kept_frame> frame = keep_or_drop(counter)) {
+            delay();
+            if (!hand_off_index()) {
+                break;
+            }
+            const uint32_t len = write_frame(*frame);
+            remember_size(len);
+            const int64_t t_sent = now_usec();
+            print_statistics(*frame, len, t_sent);
+            if (!await_peer()) {
+                break;  // the peer has the buffer, or a stop came instead of it
+            }
         }
-        if (p_.poll != 0 && !wait_for_frame(dev_.fd)) {
-            break;
-        }
-        std::memset(&rec, 0, sizeof rec);
-        rec.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        rec.memory = V4L2_MEMORY_MMAP;
-        if (xioctl(dev_.fd, VIDIOC_DQBUF, &rec) < 0) {
-            error(1, errno, "dequeue buffer %u failed", counter);
-        }
-        t_dq_ = now_usec();
-        kovlin_buf* e = kovlin_bufs_at(dev_.table, rec.index);
-        if (p_.early_qbuf != 0 && xioctl(dev_.fd, VIDIOC_QBUF, &rec) < 0) {
-            error(1, errno, "enqueue buffer %u failed", rec.index);
-        }
-        const uint32_t seq = rec.sequence != 0 ? rec.sequence : counter;
-        // A driver that claims more than the buffer holds is not followed past it.
-        const uint32_t bytesused = rec.bytesused < e->length ? rec.bytesused : e->length;
-
-        payload frame{};
-        bool kept = false;
-        if (counter % static_cast<uint32_t>(p_.skip) != 0) {
-            drop_line(" seq: %5zu, skip frame\n", seq);
-        } else if (bytesused == 0) {
-            drop_line(" seq: %5zu, bytesused == 0, skip frame\n", seq);
-        } else {
-            kept = keep(*e, bytesused, seq, &frame);
-        }
-        if (kept && !hand_off_and_output(rec, frame, bytesused, seq)) {
-            break;  // the peer has the buffer, or a stop came instead of it
-        }
-        if (p_.early_qbuf == 0) {
-            requeue(*e, &rec);
-        }
-        ++counter;
+        clear_and_requeue();
     }
-    shut_down();
+    report_end();
 }
 
-// Steps of a kept frame, from the delay to the peer's answer. Returns false
-// when the loop must end at once, without re-queueing the buffer.
-bool frame_loop::hand_off_and_output(const v4l2_buffer& rec, const payload& frame,
-                                     uint32_t bytesused, uint32_t seq) {
+// The loop control, checked before every iteration.
+bool frame_loop::may_go_on() {
+    if (stop_requested != 0 || error_count_ != 0) {
+        return false;
+    }
+    return count_ < 0 || count_-- != 0;  // a negative count never runs out
+}
+
+// Takes the next filled buffer from the driver (with -early-qbuf handing it
+// straight back, so that the driver may refill it while it is read).
+void frame_loop::dequeue(uint32_t counter) {
+    v4l2_buffer& rec = cur_.rec;
+    std::memset(&rec, 0, sizeof rec);
+    rec.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    rec.memory = V4L2_MEMORY_MMAP;
+    if (xioctl(io_.device.fd, VIDIOC_DQBUF, &rec) < 0) {
+        error(1, errno, "dequeue buffer %u failed", counter);
+    }
+    cur_.t_dq = now_usec();
+    cur_.entry = kovlin_bufs_at(io_.device.table, rec.index);
+    if (p_.early_qbuf != 0 && xioctl(io_.device.fd, VIDIOC_QBUF, &rec) < 0) {
+        error(1, errno, "enqueue buffer %u failed", rec.index);
+    }
+    cur_.seq = rec.sequence != 0 ? rec.sequence : counter;
+    // A driver that claims more than the buffer holds is not followed past it.
+    cur_.bytesused = rec.bytesused < cur_.entry->length ? rec.bytesused : cur_.entry->length;
+}
+
+// Decides whether the frame is kept, and where its data lies if it is.
+std::optional<kept_frame> frame_loop::keep_or_drop(uint32_t counter) const {
+    if (counter % static_cast<uint32_t>(p_.skip) != 0) {
+        drop_line("");
+        return std::nullopt;
+    }
+    if (cur_.bytesused == 0) {
+        drop_line("bytesused == 0, ");
+        return std::nullopt;
+    }
+    if (jpeg_) {
+        return locate_jpeg();
+    }
+    return kept_frame{static_cast<const uint8_t*>(cur_.entry->start), cur_.bytesused, cur_.t_dq};
+}
+
+std::optional<kept_frame> frame_loop::locate_jpeg() const {
+    const auto* start = static_cast<const uint8_t*>(cur_.entry->start);
+    uint32_t jpeg_start = 0;
+    uint32_t jpeg_size = 0;
+    const jpeg_search found =
+        find_jpeg_image(start, cur_.entry->length, cur_.bytesused, &jpeg_start, &jpeg_size);
+    const auto seq = static_cast<size_t>(cur_.seq);
+    if (found != jpeg_search::found) {
+        break_status_line();
+        error(0, 0,
+              found == jpeg_search::no_start
+                  ? " seq: %5zu, No start frame JPEG marker found, skip frame"
+                  : " seq: %5zu, No end frame JPEG marker found, skip frame",
+              seq);
+        return std::nullopt;
+    }
+    if (jpeg_size < kMinJpegSize) {
+        break_status_line();
+        error(0, 0, " seq: %5zu, JPEG frame size %5zu < 5000, skip frame", seq,
+              static_cast<size_t>(jpeg_size));
+        return std::nullopt;
+    }
+    return kept_frame{start + jpeg_start, jpeg_size, now_usec()};
+}
+
+void frame_loop::delay() const {
     for (unsigned i = 0; i < static_cast<unsigned>(p_.delay); ++i) {
         sched_yield();
     }
-    if (pipe_fd_ >= 0) {
-        if (pipe_write_byte(1, static_cast<uint8_t>(rec.index & 0xFF)) < 0) {
-            ++error_count;
-            return false;
-        }
-        sched_yield();  // let the peer run
+}
+
+// Sends the buffer's index to the peer, if one is attached. Returns false
+// when the send failed: the loop ends at once.
+bool frame_loop::hand_off_index() {
+    if (io_.pipe_fd < 0) {
+        return true;
     }
-
-    const uint32_t len = output(frame);
-    size_history_[hidx_] = len;
-    const int64_t t_sent = now_usec();
-    hidx_ = (hidx_ + 1) % kSizeHistory;
-
-    if (p_.quiet == 0) {
-        if (t_prev_ != 0) {
-            period_ = static_cast<uint64_t>(t_dq_ - t_prev_);
-        }
-        if (p_.scroll == 0) {
-            std::fputs("\r", stderr);
-        }
-        const frame_stats stats{rec.index,
-                                seq,
-                                p_.mjpeg_http != nullptr ? frame.size : bytesused,
-                                period_,
-                                static_cast<uint64_t>(t_search_ - t_dq_),
-                                static_cast<uint64_t>(t_sent - t_search_),
-                                len,
-                                size_history_};
-        print_frame_stats(stderr, stats);
-        if (p_.scroll != 0) {
-            std::fputs("\n", stderr);
-        } else {
-            std::fflush(stderr);
-        }
-        t_prev_ = t_dq_;
+    if (pipe_write_byte(1, static_cast<uint8_t>(cur_.rec.index & 0xFF)) < 0) {
+        ++error_count_;
+        return false;
     }
-
-    return pipe_fd_ < 0 || peer_released(rec.index);
+    sched_yield();  // let the peer run
+    return true;
 }
 
 // Writes the kept frame to the sink; returns the number of bytes that count
 // as passed on. Every piece is written and counted on its own, also after a
 // failed one: each failure is reported, and the loop ends after the frame.
-uint32_t frame_loop::output(const payload& frame) {
+uint32_t frame_loop::write_frame(const kept_frame& frame) {
+    const char* boundary = p_.mjpeg_http;
     uint32_t len = 0;
-    if (sink_ != nullptr && p_.mjpeg_http != nullptr) {
+    if (io_.sink != nullptr && boundary != nullptr) {
+        const part_header_buffer& header = io_.header;
         const size_t n =
-            format_part_header(header_, header_size_, p_.mjpeg_http, frame.size, t_dq_);
-        error_count += out_file_write(sink_, header_, n);
+            format_part_header(header.text, header.size, boundary, frame.size, cur_.t_dq);
+        error_count_ += out_file_write(io_.sink, header.text, n);
         len = static_cast<uint32_t>(n);
     }
-    error_count += out_file_write(sink_, frame.data, frame.size);
-    if (p_.mjpeg_http != nullptr) {
-        error_count += out_file_write(sink_, "\r\n", 2);
+    error_count_ += out_file_write(io_.sink, frame.data, frame.size);
+    if (boundary != nullptr) {
+        error_count_ += out_file_write(io_.sink, "\r\n", 2);
     }
     // Without a sink nothing is written, but the frame's bytes still count.
-    return len + frame.size + (p_.mjpeg_http != nullptr ? 2 : 0);
+    return len + frame.size + (boundary != nullptr ? 2 : 0);
 }
 
-// Waits for the peer to give buffer `index` back. Returns false when the
-// loop must end at once: a stop byte, or the answer could not be had.
-bool frame_loop::peer_released(uint32_t index) {
-    const int answer = pipe_read_answer(pipe_fd_, 1);
+void frame_loop::remember_size(uint32_t len) {
+    size_history_[hidx_] = len;
+    hidx_ = (hidx_ + 1) % kSizeHistory;
+}
+
+void frame_loop::print_statistics(const kept_frame& frame, uint32_t len, int64_t t_sent) {
+    if (p_.quiet != 0) {
+        return;
+    }
+    if (t_prev_ != 0) {
+        period_ = static_cast<uint64_t>(cur_.t_dq - t_prev_);
+    }
+    if (p_.scroll == 0) {
+        std::fputs("\r", stderr);  // the line is rewritten in place
+    }
+    const frame_stats stats{cur_.rec.index,
+                            cur_.seq,
+                            p_.mjpeg_http != nullptr ? frame.size : cur_.bytesused,
+                            period_,
+                            static_cast<uint64_t>(frame.t_search - cur_.t_dq),
+                            static_cast<uint64_t>(t_sent - frame.t_search),
+                            len,
+                            size_history_};
+    print_frame_stats(stderr, stats);
+    if (p_.scroll != 0) {
+        std::fputs("\n", stderr);
+    } else {
+        std::fflush(stderr);
+    }
+    t_prev_ = cur_.t_dq;
+}
+
+// Waits for the peer, if one is attached, to give the buffer back. Returns
+// false when the loop must end at once: a stop byte, or no answer to be had.
+bool frame_loop::await_peer() {
+    if (io_.pipe_fd < 0) {
+        return true;
+    }
+    const int answer = pipe_read_answer(io_.pipe_fd, 1);
     if (answer < 0) {
-        ++error_count;
+        ++error_count_;
         return false;
     }
     if ((answer & PIPE_STOP) != 0) {
         stop_requested = 1;
         return false;
     }
-    if (static_cast<uint32_t>(answer) != (index & 0xFF)) {
-        error(1, 0, "wrong buf index %u from in pipe", index);
+    if (static_cast<uint32_t>(answer) != (cur_.rec.index & 0xFF)) {
+        error(1, 0, "wrong buf index %u from in pipe", cur_.rec.index);
     }
     return true;
 }
 
-void frame_loop::shut_down() {
-    if (p_.scroll == 0) {
-        std::fputs("\n", stderr);
+// Gives the buffer back to the driver, cleared so that the JPEG search of
+// its next frame finds nothing of this one; with -early-qbuf it went back
+// at its dequeue.
+void frame_loop::clear_and_requeue() {
+    if (p_.early_qbuf != 0) {
+        return;
     }
-    if (error_count != 0) {
+    std::memset(cur_.entry->start, 0, cur_.entry->length);
+    if (xioctl(io_.device.fd, VIDIOC_QBUF, &cur_.rec) < 0) {
+        error(1, errno, "enqueue buffer %u failed", cur_.rec.index);
+    }
+}
+
+void frame_loop::report_end() const {
+    break_status_line();
+    if (error_count_ != 0) {
         error(0, 0, "Error happened, stop");
     }
     if (stop_requested != 0) {
         error(0, 0, "Stop signal '%s' received", strsignal(stop_signal));
     }
-    capture_device_teardown(dev_);
-    if (p_.mjpeg_http != nullptr) {
-        const size_t n = format_closing_boundary(header_, header_size_, p_.mjpeg_http);
-        out_file_write(sink_, header_, n);  // not counted: the run is over
+}
+
+// A skip line, on a line of its own.
+void frame_loop::drop_line(const char* reason) const {
+    break_status_line();
+    std::fprintf(stderr, " seq: %5zu, %sskip frame\n", static_cast<size_t>(cur_.seq), reason);
+}
+
+// Ends the statistics line that stands in place, so that what follows does
+// not overwrite it; with -scroll every line has ended already.
+void frame_loop::break_status_line() const {
+    if (p_.scroll == 0) {
+        std::fputs("\n", stderr);
     }
-    kovlin_bufs_free(dev_.table);
-    close(dev_.fd);
-    out_file_close(sink_);
-    std::free(header_);
-    stop_grace_end();
 }
 
 }  // namespace
 
-void run_frame_loop(const capture_params& params, capture_device device, out_file* sink,
-                    int pipe_fd) {
-    frame_loop loop(params, device, sink, pipe_fd);
+void run_frame_loop(const capture_params& params, const frame_loop_io& io) {
+    frame_loop loop(params, io);
     loop.run();
 }

@@ -1,7 +1,10 @@
 #include "multipart.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "xalloc.h"
 
 namespace {
 // Room for the fixed text of a part header, the three numbers at their
@@ -18,6 +21,19 @@ size_t formatted_length(int n, size_t limit) {
 
 size_t part_header_buffer_size(const char* boundary) {
     return kHeaderRoom + std::strlen(boundary);
+}
+
+part_header_buffer reserve_part_header_buffer(const char* boundary) {
+    if (boundary == nullptr) {
+        return {nullptr, 0};
+    }
+    const size_t size = part_header_buffer_size(boundary);
+    return {static_cast<char*>(xmalloc(size)), size};
+}
+
+void release_part_header_buffer(part_header_buffer* buffer) {
+    std::free(buffer->text);
+    *buffer = {nullptr, 0};
 }
 
 size_t format_part_header(char* buffer, size_t size, const char* boundary, size_t length,

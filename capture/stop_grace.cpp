@@ -1,11 +1,11 @@
 #include "stop_grace.h"
 
 #include <error.h>
-#include <signal.h>
 #include <sys/time.h>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 

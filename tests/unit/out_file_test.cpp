@@ -282,9 +282,26 @@ TEST(Multipart, PartHeaderOfTheWorkedExample) {
 
 TEST(Multipart, MicrosecondsAreNotPadded) {
     char buffer[256];
+    // 42 us: a six-digit padded form would show 1234567890.000042.
     const size_t n =
-        format_part_header(buffer, sizeof buffer, "b", 1, INT64_C(7) * 1000000 + 250000);
-    EXPECT_NE(std::string(buffer, n).find("X-Timestamp: 7.250000\r\n"), std::string::npos);
+        format_part_header(buffer, sizeof buffer, "b", 1, INT64_C(1234567890) * 1000000 + 42);
+    EXPECT_EQ(std::string(buffer, n),
+              "--b\r\nContent-Type: image/jpeg\r\nContent-Length: 1\r\n"
+              "X-Timestamp: 1234567890.42\r\n\r\n");
+}
+
+TEST(Multipart, TheHeaderBufferIsReservedOnlyForABoundary) {
+    part_header_buffer none = reserve_part_header_buffer(nullptr);
+    EXPECT_EQ(none.text, nullptr);
+    EXPECT_EQ(none.size, 0u);
+    release_part_header_buffer(&none);
+    part_header_buffer header = reserve_part_header_buffer("frame");
+    ASSERT_NE(header.text, nullptr);
+    EXPECT_EQ(header.size, part_header_buffer_size("frame"));
+    const size_t n = format_closing_boundary(header.text, header.size, "frame");
+    EXPECT_EQ(std::string(header.text, n), "--frame--\r\n\r\n");
+    release_part_header_buffer(&header);
+    EXPECT_EQ(header.text, nullptr);
 }
 
 TEST(Multipart, ClosingBoundary) {

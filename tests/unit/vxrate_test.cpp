@@ -68,7 +68,8 @@ class VxRate : public testing::Test {
 };
 
 TEST_F(VxRate, FirstBufferArmsTheMeasurement) {
-    EXPECT_EQ(push_at(1'000'000'000'000'000), rate_line("     0", " 0.000"));
+    // A time that a 32-bit time_t holds: the board's clock, not a wrapped one.
+    EXPECT_EQ(push_at(1'234'567'890'000'000), rate_line("     0", " 0.000"));
 }
 
 TEST_F(VxRate, KnownPeriods) {
