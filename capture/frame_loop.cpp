@@ -21,6 +21,9 @@ namespace {
 
 constexpr uint32_t kMinJpegSize = 5000;
 
+// Failed output and hand-off operations of this run; any ends the loop.
+int error_count = 0;
+
 int64_t now_usec() {
     timeval tv{};
     gettimeofday(&tv, nullptr);
@@ -104,7 +107,6 @@ class frame_loop {
     const frame_loop_io& io_;
     const bool jpeg_ = p_.pixfmt == V4L2_PIX_FMT_JPEG;
     int count_;  // iterations still allowed; negative: unlimited
-    int error_count_ = 0;
 
     // The buffer of this iteration, from its dequeue to its re-queueing.
     struct {
@@ -151,7 +153,7 @@ void frame_loop::run() {
 
 // The loop control, checked before every iteration.
 bool frame_loop::may_go_on() {
-    if (stop_requested != 0 || error_count_ != 0) {
+    if (stop_requested != 0 || error_count != 0) {
         return false;
     }
     return count_ < 0 || count_-- != 0;  // a negative count never runs out
@@ -231,7 +233,7 @@ bool frame_loop::hand_off_index() {
         return true;
     }
     if (pipe_write_byte(1, static_cast<uint8_t>(cur_.rec.index & 0xFF)) < 0) {
-        ++error_count_;
+        ++error_count;
         return false;
     }
     sched_yield();  // let the peer run
@@ -248,12 +250,12 @@ uint32_t frame_loop::write_frame(const kept_frame& frame) {
         const part_header_buffer& header = io_.header;
         const size_t n =
             format_part_header(header.text, header.size, boundary, frame.size, cur_.t_dq);
-        error_count_ += out_file_write(io_.sink, header.text, n);
+        error_count += out_file_write(io_.sink, header.text, n);
         len = static_cast<uint32_t>(n);
     }
-    error_count_ += out_file_write(io_.sink, frame.data, frame.size);
+    error_count += out_file_write(io_.sink, frame.data, frame.size);
     if (boundary != nullptr) {
-        error_count_ += out_file_write(io_.sink, "\r\n", 2);
+        error_count += out_file_write(io_.sink, "\r\n", 2);
     }
     // Without a sink nothing is written, but the frame's bytes still count.
     return len + frame.size + (boundary != nullptr ? 2 : 0);
@@ -299,7 +301,7 @@ bool frame_loop::await_peer() {
     }
     const int answer = pipe_read_answer(io_.pipe_fd, 1);
     if (answer < 0) {
-        ++error_count_;
+        ++error_count;
         return false;
     }
     if ((answer & PIPE_STOP) != 0) {
@@ -327,7 +329,7 @@ void frame_loop::clear_and_requeue() {
 
 void frame_loop::report_end() const {
     break_status_line();
-    if (error_count_ != 0) {
+    if (error_count != 0) {
         error(0, 0, "Error happened, stop");
     }
     if (stop_requested != 0) {
