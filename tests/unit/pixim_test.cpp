@@ -242,9 +242,15 @@ TEST_F(ModuleLink, ALineThatNeverGoesQuietTimesOut) {
     const auto took = std::chrono::steady_clock::now() - start;
     stop = true;
     sent();
-    EXPECT_EQ(result, std::make_pair(2, std::string("timeout PixErrorCodeInternalError\n")));
-    EXPECT_TRUE(exchangeTimedOut());
+    // Without the bound the exchange would last as long as the noise (20 s).
     EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_EQ(result.first, 2);
+    if (result.second != "default PixErrorCodeInternalError\n") {
+        // The usual case; only a loaded machine that holds the noise back
+        // for 100 ms leaves the quiet that ends the discard early instead.
+        EXPECT_EQ(result.second, "timeout PixErrorCodeInternalError\n");
+        EXPECT_TRUE(exchangeTimedOut());
+    }
 }
 
 TEST_F(ModuleLink, InputBeforeARequestIsNotItsAnswer) {
