@@ -1,6 +1,8 @@
 #include "request_faults.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -24,57 +26,42 @@ int burst_failure() {
     return 0;
 }
 
+struct request_name_entry {
+    unsigned long request;
+    const char* name;
+};
+constexpr request_name_entry kRequestNames[] = {
+    {abi::QUERYCAP, "VIDIOC_QUERYCAP"},
+    {abi::DBG_G_REGISTER, "VIDIOC_DBG_G_REGISTER"},
+    {abi::DBG_S_REGISTER, "VIDIOC_DBG_S_REGISTER"},
+    {abi::G_CAM_SENSOR_REG, "VIDIOC_G_CAM_SENSOR_REG"},
+    {abi::S_CAM_SENSOR_REG, "VIDIOC_S_CAM_SENSOR_REG"},
+    {abi::ENUM_FMT, "VIDIOC_ENUM_FMT"},
+    {abi::QUERYCTRL, "VIDIOC_QUERYCTRL"},
+    {abi::G_FMT, "VIDIOC_G_FMT"},
+    {abi::S_FMT, "VIDIOC_S_FMT"},
+    {abi::TRY_FMT, "VIDIOC_TRY_FMT"},
+    {abi::REQBUFS, "VIDIOC_REQBUFS"},
+    {abi::QUERYBUF, "VIDIOC_QUERYBUF"},
+    {abi::QBUF, "VIDIOC_QBUF"},
+    {abi::DQBUF, "VIDIOC_DQBUF"},
+    {abi::STREAMON, "VIDIOC_STREAMON"},
+    {abi::STREAMOFF, "VIDIOC_STREAMOFF"},
+    {abi::G_PARM, "VIDIOC_G_PARM"},
+    {abi::S_PARM, "VIDIOC_S_PARM"},
+    {abi::G_CTRL, "VIDIOC_G_CTRL"},
+    {abi::S_CTRL, "VIDIOC_S_CTRL"},
+    {abi::G_JPEGCOMP, "VIDIOC_G_JPEGCOMP"},
+    {abi::S_JPEGCOMP, "VIDIOC_S_JPEGCOMP"},
+};
+
 }  // namespace
 
 const char* request_name(unsigned long request) {
-    switch (request) {
-        case abi::QUERYCAP:
-            return "VIDIOC_QUERYCAP";
-        case abi::DBG_G_REGISTER:
-            return "VIDIOC_DBG_G_REGISTER";
-        case abi::DBG_S_REGISTER:
-            return "VIDIOC_DBG_S_REGISTER";
-        case abi::G_CAM_SENSOR_REG:
-            return "VIDIOC_G_CAM_SENSOR_REG";
-        case abi::S_CAM_SENSOR_REG:
-            return "VIDIOC_S_CAM_SENSOR_REG";
-        case abi::ENUM_FMT:
-            return "VIDIOC_ENUM_FMT";
-        case abi::QUERYCTRL:
-            return "VIDIOC_QUERYCTRL";
-        case abi::G_FMT:
-            return "VIDIOC_G_FMT";
-        case abi::S_FMT:
-            return "VIDIOC_S_FMT";
-        case abi::TRY_FMT:
-            return "VIDIOC_TRY_FMT";
-        case abi::REQBUFS:
-            return "VIDIOC_REQBUFS";
-        case abi::QUERYBUF:
-            return "VIDIOC_QUERYBUF";
-        case abi::QBUF:
-            return "VIDIOC_QBUF";
-        case abi::DQBUF:
-            return "VIDIOC_DQBUF";
-        case abi::STREAMON:
-            return "VIDIOC_STREAMON";
-        case abi::STREAMOFF:
-            return "VIDIOC_STREAMOFF";
-        case abi::G_PARM:
-            return "VIDIOC_G_PARM";
-        case abi::S_PARM:
-            return "VIDIOC_S_PARM";
-        case abi::G_CTRL:
-            return "VIDIOC_G_CTRL";
-        case abi::S_CTRL:
-            return "VIDIOC_S_CTRL";
-        case abi::G_JPEGCOMP:
-            return "VIDIOC_G_JPEGCOMP";
-        case abi::S_JPEGCOMP:
-            return "VIDIOC_S_JPEGCOMP";
-        default:
-            return "ioctl";
-    }
+    const auto* found =
+        std::find_if(std::begin(kRequestNames), std::end(kRequestNames),
+                     [request](const auto& entry) { return entry.request == request; });
+    return found == std::end(kRequestNames) ? "ioctl" : found->name;
 }
 
 int injected_failure(unsigned long request) {
