@@ -38,7 +38,7 @@ int query_ext_control(int fd, v4l2_query_ext_ctrl* e) {
     std::memcpy(e->name, q.name, sizeof e->name);
     e->minimum = q.minimum;
     e->maximum = q.maximum;
-    e->step = static_cast<uint64_t>(q.step);
+    e->step = static_cast<decltype(e->step)>(q.step);
     e->default_value = q.default_value;
     e->flags = q.flags;
     e->elem_size = sizeof(int32_t);

@@ -89,7 +89,7 @@ long jpeg_sequence(const uint8_t* data, uint32_t length) {
         while (cinfo.output_scanline <= wanted) {
             jpeg_read_scanlines(&cinfo, rows, 1);
         }
-        seq = bits_from_row(row.data(), cinfo.output_width);
+        seq = static_cast<long>(bits_from_row(row.data(), cinfo.output_width));
         jpeg_abort_decompress(&cinfo);
     }
     jpeg_destroy_decompress(&cinfo);
@@ -144,7 +144,8 @@ void map_buffer(peer* p, uint32_t index) {
     query.type = 1;
     query.memory = 1;
     if (ioctl(p->device, abi::QUERYBUF, &query) == 0) {
-        void* start = mmap(nullptr, query.length, PROT_READ, MAP_SHARED, p->device, query.offset);
+        void* start = mmap(nullptr, query.length, PROT_READ, MAP_SHARED, p->device,
+                           static_cast<off_t>(query.offset));
         if (start != MAP_FAILED) {
             p->buffers[index] = {static_cast<uint8_t*>(start), query.length};
         }
@@ -159,10 +160,11 @@ long sequence_in(const peer& p, uint8_t index) {
         return -1;
     }
     const abi::pix_format& pix = p.format.pix;
-    return pix.pixelformat == abi::kFourccJPEG
-               ? jpeg_sequence(b.start, b.length)
-               : bits_from_row(b.start + static_cast<size_t>(band_row(pix.height)) * pix.width,
-                               pix.width);
+    if (pix.pixelformat == abi::kFourccJPEG) {
+        return jpeg_sequence(b.start, b.length);
+    }
+    const uint8_t* row = b.start + static_cast<size_t>(band_row(pix.height)) * pix.width;
+    return static_cast<long>(bits_from_row(row, pix.width));
 }
 
 // False when the answer cannot be written: vcapture is gone.

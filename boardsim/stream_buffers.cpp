@@ -141,7 +141,7 @@ void* stream_mmap(void* addr, size_t length, int prot, int flags, off_t offset, 
     void* p = MAP_FAILED;
     int rc = -EINVAL;
     const size_t end = static_cast<size_t>(offset) + length;
-    if (d != nullptr && offset >= 0 && offset % kPage == 0 &&
+    if (d != nullptr && offset >= 0 && offset % off_t{kPage} == 0 &&
         end <= static_cast<size_t>(d->buf_count) * d->buf_length && open_buffers(d)) {
         // MAP_LOCKED is the driver's business; the simulator's memory need not be locked.
         p = real::mmap(addr, length, prot, flags & ~MAP_LOCKED, g_stream.buffers_fd, offset);
