@@ -31,7 +31,7 @@ uint32_t priority_of(uint32_t file) {
 
 uint32_t highest_priority() {
     const std::lock_guard<std::mutex> guard(g_priority_lock);
-    uint32_t highest = uint32_t{V4L2_PRIORITY_UNSET};
+    auto highest = uint32_t{V4L2_PRIORITY_UNSET};
     for (const auto& [file, priority] : g_priority) {
         highest = std::max(highest, priority);
     }

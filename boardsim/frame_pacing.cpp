@@ -2,9 +2,9 @@
 
 #include <poll.h>
 #include <sys/timerfd.h>
-#include <time.h>
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 #include "settings.h"

@@ -55,7 +55,7 @@ std::vector<uint8_t> set_property(const std::vector<uint8_t>& request, unsigned 
     const int width = request[1] - 2;  // none for a length under 2
     for (int i = 0; i < width; ++i) {
         value = static_cast<int32_t>(static_cast<uint32_t>(value) << 8 |
-                                     request[static_cast<size_t>(4 + i)]);
+                                     request[4 + static_cast<size_t>(i)]);
     }
     if (width == 1) {
         value = id == 0x0F ? static_cast<int8_t>(value) : value & 0xFF;

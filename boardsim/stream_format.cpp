@@ -55,7 +55,9 @@ const char* fourcc_text(uint32_t fourcc, char (&text)[5]) {
 // S_FMT keeps the adjusted format; TRY_FMT makes the same adjustment and
 // keeps nothing. Neither may change the format while the stream runs.
 int set_or_try_format(driver_state* d, unsigned long request, abi::format* f) {
-    const uint32_t width = f->pix.width, height = f->pix.height, pixfmt = f->pix.pixelformat;
+    const uint32_t width = f->pix.width;
+    const uint32_t height = f->pix.height;
+    const uint32_t pixfmt = f->pix.pixelformat;
     int rc = -EINVAL;
     if (f->type == 1) {
         rc = request == abi::S_FMT && g_stream.streaming ? -EBUSY : 0;

@@ -22,7 +22,8 @@ void fill_parm(const driver_state* d, abi::streamparm* p) {
 
 // A time per frame with a zero in it leaves the one set before.
 int set_parm(driver_state* d, abi::streamparm* p) {
-    const uint32_t num = p->capture.tpf_numerator, den = p->capture.tpf_denominator;
+    const uint32_t num = p->capture.tpf_numerator;
+    const uint32_t den = p->capture.tpf_denominator;
     const int rc = p->type == 1 ? 0 : -EINVAL;
     if (rc == 0 && num != 0 && den != 0) {
         d->tpf_num = num;

@@ -3,10 +3,9 @@
 // clock, and this process's mapping of the buffers file.
 #pragma once
 
-#include <time.h>
-
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 #include "board_abi.h"
 
