@@ -1,6 +1,6 @@
 // Requests that standard V4L2 clients make and the board's programs never
-// send: the one camera input, access priorities, frame sizes and intervals,
-// and the extended control interface over the driver's three controls.
+// send: the one camera input, access priorities and frame sizes here, the
+// extended control interface in ext_controls.cpp.
 #pragma once
 
 #include <cstdint>

@@ -39,7 +39,9 @@ int main(int argc, char* argv[]) {
         b.type = 1;
         b.memory = 1;
         ioctl(fd, abi::QUERYBUF, &b);
-        mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, b.offset);
+        // Mapped as vcapture maps them, though never read here.
+        [[maybe_unused]] void* mapped = mmap(nullptr, b.length, PROT_READ | PROT_WRITE, MAP_SHARED,
+                                             fd, static_cast<off_t>(b.offset));
         ioctl(fd, abi::QBUF, &b);
     }
     int type = 1;

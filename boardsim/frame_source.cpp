@@ -59,34 +59,30 @@ size_t yuv_size(uint32_t width, uint32_t height) {
            2 * static_cast<size_t>((width + 1) / 2) * ((height + 1) / 2);
 }
 
-// Baseline JPEG of a YUV 4:2:0 picture, straight from its planes.
-size_t encode_jpeg(const uint8_t* yuv, uint32_t width, uint32_t height, int quality,
-                   std::vector<uint8_t>* out) {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr jerr{};
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* mem = nullptr;
-    unsigned long mem_size = 0;
-    jpeg_mem_dest(&cinfo, &mem, &mem_size);
-
-    cinfo.image_width = width;
-    cinfo.image_height = height;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_YCbCr;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_colorspace(&cinfo, JCS_YCbCr);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    cinfo.raw_data_in = TRUE;
-    cinfo.dct_method = JDCT_IFAST;
-    cinfo.comp_info[0].h_samp_factor = 2;
-    cinfo.comp_info[0].v_samp_factor = 2;
+// The compressor set for raw YUV 4:2:0 input: luma at twice the chroma's
+// resolution both ways, the fast integer transform.
+void start_raw_compress(jpeg_compress_struct* cinfo, uint32_t width, uint32_t height, int quality) {
+    cinfo->image_width = width;
+    cinfo->image_height = height;
+    cinfo->input_components = 3;
+    cinfo->in_color_space = JCS_YCbCr;
+    jpeg_set_defaults(cinfo);
+    jpeg_set_colorspace(cinfo, JCS_YCbCr);
+    jpeg_set_quality(cinfo, quality, TRUE);
+    cinfo->raw_data_in = TRUE;
+    cinfo->dct_method = JDCT_IFAST;
+    cinfo->comp_info[0].h_samp_factor = 2;
+    cinfo->comp_info[0].v_samp_factor = 2;
     for (int c = 1; c < 3; ++c) {
-        cinfo.comp_info[c].h_samp_factor = 1;
-        cinfo.comp_info[c].v_samp_factor = 1;
+        cinfo->comp_info[c].h_samp_factor = 1;
+        cinfo->comp_info[c].v_samp_factor = 1;
     }
-    jpeg_start_compress(&cinfo, TRUE);
+    jpeg_start_compress(cinfo, TRUE);
+}
 
+// Hands the planes to the compressor 16 luma rows (8 chroma rows) at a time.
+void write_raw_planes(jpeg_compress_struct* cinfo, const uint8_t* yuv, uint32_t width,
+                      uint32_t height) {
     const uint32_t cw = (width + 1) / 2;
     const uint32_t ch = (height + 1) / 2;
     const uint8_t* y_plane = yuv;
@@ -96,8 +92,8 @@ size_t encode_jpeg(const uint8_t* yuv, uint32_t width, uint32_t height, int qual
     JSAMPROW u_rows[8];
     JSAMPROW v_rows[8];
     JSAMPARRAY planes[3] = {y_rows, u_rows, v_rows};
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const uint32_t top = cinfo.next_scanline;
+    while (cinfo->next_scanline < cinfo->image_height) {
+        const uint32_t top = cinfo->next_scanline;
         for (uint32_t i = 0; i < 16; ++i) {  // rows past the bottom repeat the last one
             const uint32_t y = top + i < height ? top + i : height - 1;
             y_rows[i] = const_cast<JSAMPROW>(y_plane + static_cast<size_t>(y) * width);
@@ -107,13 +103,26 @@ size_t encode_jpeg(const uint8_t* yuv, uint32_t width, uint32_t height, int qual
             u_rows[i] = const_cast<JSAMPROW>(u_plane + static_cast<size_t>(y) * cw);
             v_rows[i] = const_cast<JSAMPROW>(v_plane + static_cast<size_t>(y) * cw);
         }
-        jpeg_write_raw_data(&cinfo, planes, 16);
+        jpeg_write_raw_data(cinfo, planes, 16);
     }
+}
+
+// Baseline JPEG of a YUV 4:2:0 picture, straight from its planes.
+void encode_jpeg(const uint8_t* yuv, uint32_t width, uint32_t height, int quality,
+                 std::vector<uint8_t>* out) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr jerr{};
+    cinfo.err = jpeg_std_error(&jerr);
+    jpeg_create_compress(&cinfo);
+    unsigned char* mem = nullptr;
+    unsigned long mem_size = 0;
+    jpeg_mem_dest(&cinfo, &mem, &mem_size);
+    start_raw_compress(&cinfo, width, height, quality);
+    write_raw_planes(&cinfo, yuv, width, height);
     jpeg_finish_compress(&cinfo);
     out->assign(mem, mem + mem_size);
     jpeg_destroy_compress(&cinfo);
     std::free(mem);
-    return out->size();
 }
 
 // Comment segments after the start marker bring the image to `target` bytes.

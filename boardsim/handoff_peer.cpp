@@ -12,10 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -89,7 +87,7 @@ long jpeg_sequence(const uint8_t* data, uint32_t length) {
         while (cinfo.output_scanline <= wanted) {
             jpeg_read_scanlines(&cinfo, rows, 1);
         }
-        seq = bits_from_row(row.data(), cinfo.output_width);
+        seq = static_cast<long>(bits_from_row(row.data(), cinfo.output_width));
         jpeg_abort_decompress(&cinfo);
     }
     jpeg_destroy_decompress(&cinfo);
@@ -121,6 +119,85 @@ options parse(int argc, char* argv[]) {
     return o;
 }
 
+// What the peer holds: the device, the format (asked for at the first map
+// request: vcapture has set it by then), its mappings of the buffers, and
+// the answer pipe (opened at the first answer: vcapture has it open then,
+// and a capture that ends before its first frame leaves none).
+struct peer {
+    int device = -1;
+    abi::format format{};
+    std::vector<mapped> buffers = std::vector<mapped>(128);
+    std::string fifo;
+    int answers = -1;
+    long frames = 0;
+};
+
+void map_buffer(peer* p, uint32_t index) {
+    if (p->format.type == 0) {
+        p->format.type = 1;
+        ioctl(p->device, abi::G_FMT, &p->format);
+    }
+    abi::buffer query{};
+    query.index = index;
+    query.type = 1;
+    query.memory = 1;
+    if (ioctl(p->device, abi::QUERYBUF, &query) == 0) {
+        void* start = mmap(nullptr, query.length, PROT_READ, MAP_SHARED, p->device,
+                           static_cast<off_t>(query.offset));
+        if (start != MAP_FAILED) {
+            p->buffers[index] = {static_cast<uint8_t*>(start), query.length};
+        }
+    }
+    log_line("peer map " + std::to_string(index));
+}
+
+// The sequence number in the pixels of buffer `index`; -1 when unmapped.
+long sequence_in(const peer& p, uint8_t index) {
+    const mapped& b = p.buffers[index];
+    if (b.start == nullptr) {
+        return -1;
+    }
+    const abi::pix_format& pix = p.format.pix;
+    if (pix.pixelformat == abi::kFourccJPEG) {
+        return jpeg_sequence(b.start, b.length);
+    }
+    const uint8_t* row = b.start + static_cast<size_t>(band_row(pix.height)) * pix.width;
+    return static_cast<long>(bits_from_row(row, pix.width));
+}
+
+// False when the answer cannot be written: vcapture is gone.
+bool send_answer(peer* p, uint8_t answer) {
+    log_line("peer answer " + std::to_string(answer));
+    if (p->answers < 0) {
+        mkfifo(p->fifo.c_str(), 0660);  // or find the one vcapture made
+        p->answers = open(p->fifo.c_str(), O_WRONLY);
+    }
+    return p->answers >= 0 && write(p->answers, &answer, 1) == 1;
+}
+
+// A frame handed over in buffer `index`: logged, then answered as the
+// options say; false when the hand-off is over.
+bool take_frame(peer* p, const options& o, uint8_t index) {
+    ++p->frames;
+    log_line("peer frame " + std::to_string(index) +
+             " seq=" + std::to_string(sequence_in(*p, index)));
+    if (o.delay_ms > 0) {
+        const timespec pause{o.delay_ms / 1000, (o.delay_ms % 1000) * 1000000L};
+        nanosleep(&pause, nullptr);
+    }
+    if (p->frames == o.silent_after) {
+        log_line("peer silent");
+        return true;
+    }
+    uint8_t answer = index;
+    if (p->frames == o.stop_after) {
+        answer = static_cast<uint8_t>(o.stop_byte);
+    } else if (p->frames == o.wrong_index_at) {
+        answer = static_cast<uint8_t>((index + 1) & 0x3F);
+    }
+    return send_answer(p, answer);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -128,71 +205,18 @@ int main(int argc, char* argv[]) {
     if (const char* dir = std::getenv("BOARDSIM_DIR")) {
         g_trace = open((std::string(dir) + "/trace").c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
     }
-    // The answer pipe is opened at the first answer: vcapture has it open
-    // then, and a capture that ends before its first frame leaves none.
-    const std::string fifo = o.base + "_r";
-    int answers = -1;
-    const int device = open("/dev/v4l/video0", O_RDWR);
-    if (device < 0) {
+    peer p;
+    p.fifo = o.base + "_r";
+    p.device = open("/dev/v4l/video0", O_RDWR);
+    if (p.device < 0) {
         std::perror("handoff_peer: device");
         return 1;
     }
-    // The format is asked for at the first map request: vcapture has set it by then.
-    abi::format format{};
-
-    std::vector<mapped> buffers(128);
-    long frames = 0;
     uint8_t byte = 0;
     while (read(0, &byte, 1) == 1) {
         if ((byte & 0x80) != 0) {
-            const uint32_t index = byte & 0x7F;
-            if (format.type == 0) {
-                format.type = 1;
-                ioctl(device, abi::G_FMT, &format);
-            }
-            abi::buffer query{};
-            query.index = index;
-            query.type = 1;
-            query.memory = 1;
-            if (ioctl(device, abi::QUERYBUF, &query) == 0) {
-                void* p = mmap(nullptr, query.length, PROT_READ, MAP_SHARED, device, query.offset);
-                if (p != MAP_FAILED) {
-                    buffers[index] = {static_cast<uint8_t*>(p), query.length};
-                }
-            }
-            log_line("peer map " + std::to_string(index));
-            continue;
-        }
-        ++frames;
-        const mapped& b = buffers[byte];
-        long seq = -1;
-        if (b.start != nullptr) {
-            seq = format.pix.pixelformat == abi::kFourccJPEG
-                      ? jpeg_sequence(b.start, b.length)
-                      : bits_from_row(b.start + band_row(format.pix.height) * format.pix.width,
-                                      format.pix.width);
-        }
-        log_line("peer frame " + std::to_string(byte) + " seq=" + std::to_string(seq));
-        if (o.delay_ms > 0) {
-            const timespec pause{o.delay_ms / 1000, (o.delay_ms % 1000) * 1000000L};
-            nanosleep(&pause, nullptr);
-        }
-        uint8_t answer = byte;
-        if (frames == o.silent_after) {
-            log_line("peer silent");
-            continue;
-        }
-        if (frames == o.stop_after) {
-            answer = static_cast<uint8_t>(o.stop_byte);
-        } else if (frames == o.wrong_index_at) {
-            answer = static_cast<uint8_t>((byte + 1) & 0x3F);
-        }
-        log_line("peer answer " + std::to_string(answer));
-        if (answers < 0) {
-            mkfifo(fifo.c_str(), 0660);  // or find the one vcapture made
-            answers = open(fifo.c_str(), O_WRONLY);
-        }
-        if (answers < 0 || write(answers, &answer, 1) != 1) {
+            map_buffer(&p, byte & 0x7F);
+        } else if (!take_frame(&p, o, byte)) {
             break;
         }
     }

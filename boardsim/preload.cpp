@@ -1,4 +1,5 @@
-// The exported wrappers: every variant of open, close and ioctl. Calls on the
+// The exported wrappers of open (every variant), close, dup, fcntl, ioctl,
+// mmap, poll and the path functions (stat forms: preload_stat.cpp). Calls on the
 // simulated device are served here; everything else goes to the C library.
 // With BOARDSIM_DIR unset the library passes everything through untouched.
 #undef _FORTIFY_SOURCE
@@ -8,67 +9,19 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "open_files.h"
 #include "preload_paths.h"
 #include "real_libc.h"
-#include "settings.h"
 #include "v4l2_device.h"
 
 using namespace boardsim;
 
-namespace boardsim {
-
-bool simulator_active() {
-    return !get_settings().dir.empty();
-}
-
-// The board's paths that live in the simulator's directory: the module's
-// serial port (a link to the emulator's pseudo-terminal) and the module's
-// configuration files in /etc, with anything created beside them.
-const char* redirect_path(const char* path, char (&buffer)[4096]) {
-    if (!simulator_active() || path == nullptr) {
-        return path;
-    }
-    const std::string& dir = get_settings().dir;
-    if (std::strcmp(path, "/dev/ttymxc2") == 0) {
-        std::snprintf(buffer, sizeof buffer, "%s/ttymxc2", dir.c_str());
-        return buffer;
-    }
-    if (std::strcmp(path, "/sys/dev/char/81:0/uevent") == 0) {
-        // Where V4L2 clients learn what kind of node the device is.
-        std::snprintf(buffer, sizeof buffer, "%s/uevent", dir.c_str());
-        const int fd = real::open(buffer, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            static constexpr char kUevent[] = "MAJOR=81\nMINOR=0\nDEVNAME=video0\n";
-            [[maybe_unused]] const ssize_t n = write(fd, kUevent, sizeof kUevent - 1);
-            real::close(fd);
-        }
-        return buffer;
-    }
-    if (std::strncmp(path, "/etc/pixim", 10) == 0 && std::strchr(path + 5, '/') == nullptr) {
-        std::snprintf(buffer, sizeof buffer, "%s/etc", dir.c_str());
-        mkdir(buffer, 0755);
-        std::snprintf(buffer, sizeof buffer, "%s/etc/%s", dir.c_str(), path + 5);
-        return buffer;
-    }
-    return path;
-}
-
-}  // namespace boardsim
-
 namespace {
-
-bool active() {
-    return simulator_active();
-}
 
 // Only an open that creates a file carries a mode. (The analyzer does not
 // follow a va_list handed to a function once va_start has run.)
@@ -88,7 +41,7 @@ int set_errno(int result) {
 }
 
 int open_any(int dirfd, const char* path, int flags, mode_t mode) {
-    if (active() && path != nullptr && std::strcmp(path, kDevicePath) == 0) {
+    if (simulator_active() && path != nullptr && std::strcmp(path, kDevicePath) == 0) {
         return set_errno(device_open(flags));
     }
     char buffer[4096];
@@ -148,7 +101,7 @@ int __openat64_2(int dirfd, const char* path, int flags) {
 }
 
 int close(int fd) {
-    if (active() && is_device(fd)) {
+    if (simulator_active() && is_device(fd)) {
         return set_errno(device_close(fd));
     }
     return real::close(fd);
@@ -159,7 +112,7 @@ int close(int fd) {
 int dup(int fd) noexcept {
     static const auto real_dup = reinterpret_cast<int (*)(int)>(real::next_symbol("dup"));
     const int copy = real_dup(fd);
-    if (copy >= 0 && active() && is_device(fd)) {
+    if (copy >= 0 && simulator_active() && is_device(fd)) {
         open_file_dup(fd, copy);
     }
     return copy;
@@ -168,11 +121,11 @@ int dup(int fd) noexcept {
 int dup3(int fd, int to, int flags) noexcept {
     static const auto real_dup3 =
         reinterpret_cast<int (*)(int, int, int)>(real::next_symbol("dup3"));
-    if (active() && to != fd && is_device(to)) {
+    if (simulator_active() && to != fd && is_device(to)) {
         device_descriptor_dropped(to);  // dup3 closes what `to` was
     }
     const int copy = real_dup3(fd, to, flags);
-    if (copy >= 0 && active() && is_device(fd)) {
+    if (copy >= 0 && simulator_active() && is_device(fd)) {
         open_file_dup(fd, copy);
     }
     return copy;
@@ -193,7 +146,8 @@ int any_fcntl(const char* name, int fd, int cmd, unsigned long arg) {
     const fcntl_fn fn =
         std::strcmp(name, "fcntl64") == 0 && real_fcntl64 != nullptr ? real_fcntl64 : real_fcntl;
     const int result = fn(fd, cmd, arg);
-    if (result >= 0 && (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC) && active() && is_device(fd)) {
+    if (result >= 0 && (cmd == F_DUPFD || cmd == F_DUPFD_CLOEXEC) && simulator_active() &&
+        is_device(fd)) {
         open_file_dup(fd, result);
     }
     return result;
@@ -221,21 +175,21 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     va_start(args, request);
     void* arg = va_arg(args, void*);
     va_end(args);
-    if (active() && is_device(fd)) {
+    if (simulator_active() && is_device(fd)) {
         return set_errno(device_ioctl(fd, request, arg));
     }
     return real::ioctl(fd, request, arg);
 }
 
 void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset) noexcept {
-    if (active() && is_device(fd)) {
+    if (simulator_active() && is_device(fd)) {
         return device_mmap(addr, length, prot, flags, offset);
     }
     return real::mmap(addr, length, prot, flags, fd, offset);
 }
 
 void* mmap64(void* addr, size_t length, int prot, int flags, int fd, off64_t offset) noexcept {
-    if (active() && is_device(fd)) {
+    if (simulator_active() && is_device(fd)) {
         return device_mmap(addr, length, prot, flags, static_cast<off_t>(offset));
     }
     return real::mmap64(addr, length, prot, flags, fd, offset);
@@ -270,7 +224,7 @@ ssize_t readlink(const char* path, char* target, size_t size) noexcept {
 }
 
 int poll(pollfd* fds, nfds_t nfds, int timeout) {
-    if (active() && nfds == 1 && is_device(fds[0].fd)) {
+    if (simulator_active() && nfds == 1 && is_device(fds[0].fd)) {
         return set_errno(device_poll(fds, timeout));
     }
     return real::poll(fds, nfds, timeout);

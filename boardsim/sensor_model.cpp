@@ -80,9 +80,9 @@ struct variable {
 variable decode(sensor_state* s, uint16_t word) {
     const bool byte = (word & 0x8000) != 0;
     if ((word & 0x2000) != 0) {
-        return {s->logical[(word >> 8) & 0x1F], 256, word & 0xFFu, byte};
+        return {s->logical[(word >> 8) & 0x1F], 256, word & 0xFFU, byte};
     }
-    return {s->phys, sizeof s->phys, word & 0x1FFFu, byte};
+    return {s->phys, sizeof s->phys, word & 0x1FFFU, byte};
 }
 
 // 16-bit variables are stored high byte first, as the microcontroller keeps them.

@@ -80,7 +80,7 @@ int env_errno(const char* name) {
 }
 
 std::string env_choice(const char* name, std::initializer_list<const char*> choices) {
-    const std::string text = env(name);
+    std::string text = env(name);
     if (text.empty() || std::find(choices.begin(), choices.end(), text) != choices.end()) {
         return text;
     }
@@ -89,7 +89,7 @@ std::string env_choice(const char* name, std::initializer_list<const char*> choi
         expected += std::string(" ") + choice;
     }
     refuse(name, text, expected);
-    return std::string();
+    return {};
 }
 
 // The items of a comma-separated list.

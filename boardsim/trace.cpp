@@ -48,7 +48,8 @@ void trace(const char* format, ...) {
     }
     line[length++] = '\n';
     if (trace_fd() >= 0) {
-        [[maybe_unused]] const ssize_t written = ::write(trace_fd(), line, length);
+        [[maybe_unused]] const ssize_t written =
+            ::write(trace_fd(), line, static_cast<size_t>(length));
     }
 }
 
