@@ -60,28 +60,28 @@ void show_usage(const option_target& target, const char* /*arg*/) {
 }
 
 void parse_fps(const option_target& target, const char* text) {
-    capture_params* p = target.params;
+    capture_params* params = target.params;
     errno = 0;
-    const int n = std::sscanf(text, "%u/%u", &p->fps_num, &p->fps_denom);
-    if (n < 0) {
+    const int converted = std::sscanf(text, "%u/%u", &params->fps_num, &params->fps_denom);
+    if (converted < 0) {
         error(1, errno, "fps option parsing failed");
     }
-    if (n == 0 || n > 2) {
+    if (converted == 0 || converted > 2) {
         error(1, 0, "fps option parsing failed");
     }
-    if (n == 1) {
-        p->fps_denom = 1;
+    if (converted == 1) {
+        params->fps_denom = 1;
     }
 }
 
 void parse_crop(const option_target& target, const char* text) {
     uint32_t* crop = target.params->crop;
     errno = 0;
-    const int n = std::sscanf(text, "%u,%u,%u,%u", &crop[0], &crop[1], &crop[2], &crop[3]);
-    if (n < 0) {
+    const int converted = std::sscanf(text, "%u,%u,%u,%u", &crop[0], &crop[1], &crop[2], &crop[3]);
+    if (converted < 0) {
         error(1, errno, "crop option parsing failed");
     }
-    if (n != 2 && n != 4) {
+    if (converted != 2 && converted != 4) {
         error(1, 0, "crop option parsing failed");
     }
 }
@@ -151,15 +151,15 @@ void apply_option(int code, const option_target& target, const char* arg) {
     error(1, 0, "option parsing failed");  // getopt has printed its own diagnostic
 }
 
-void check_settings(capture_params* p) {
-    if (p->skip < 1) {
-        p->skip = 1;
+void check_settings(capture_params* params) {
+    if (params->skip < 1) {
+        params->skip = 1;
     }
-    if (p->mjpeg_http != nullptr) {
-        if (p->pixfmt != V4L2_PIX_FMT_JPEG) {
+    if (params->mjpeg_http != nullptr) {
+        if (params->pixfmt != V4L2_PIX_FMT_JPEG) {
             error(1, 0, "-mjpeg-http requires -format jpeg");
         }
-        if (p->pipe != nullptr) {
+        if (params->pipe != nullptr) {
             error(1, 0, "-mjpeg-http is not compatible with -pipe");
         }
     }
@@ -178,19 +178,19 @@ void capture_usage(const char* program_path) {
     std::exit(1);
 }
 
-void parse_capture_params(int argc, char* argv[], capture_params* p) {
+void parse_capture_params(int argc, char* argv[], capture_params* params) {
     if (argc < 3) {
         capture_usage(argv[0]);
     }
-    const option_target target{p, argv[0]};
+    const option_target target{params, argv[0]};
     int code = 0;
     while ((code = getopt_long_only(argc, argv, "", kLongOptions.data(), nullptr)) != -1) {
         apply_option(code, target, optarg);
     }
-    check_settings(p);
+    check_settings(params);
     if (optind != argc - 2) {
         error(1, 0, "width, height parameters missing");
     }
-    p->width = static_cast<uint32_t>(std::atoi(argv[optind]));
-    p->height = static_cast<uint32_t>(std::atoi(argv[optind + 1]));
+    params->width = static_cast<uint32_t>(std::atoi(argv[optind]));
+    params->height = static_cast<uint32_t>(std::atoi(argv[optind + 1]));
 }

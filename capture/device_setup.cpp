@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "named_pipe.h"
 #include "mt9d131_registers.h"
+#include "named_pipe.h"
 #include "sensor_device.h"
 #include "v4l2_text.h"
 
@@ -22,24 +22,24 @@ constexpr uint32_t kPeerBufferLimit = 64;
 // a larger count from the driver is garbage, and no table is made for it.
 constexpr uint32_t kMaxStreamBuffers = 32768;
 
-void report_format(const char* prefix, const v4l2_format& f) {
-    const v4l2_pix_format& pix = f.fmt.pix;
+void report_format(const char* prefix, const v4l2_format& format) {
+    const v4l2_pix_format& pix = format.fmt.pix;
     error(0, 0,
           "%s: width: %4u, height: %4u, pixfmt: %s, field: %s, bytesperline: %4u, sizeimage: %u",
           prefix, pix.width, pix.height, fourcc_text(pix.pixelformat), v4l2_field_name(pix.field),
           pix.bytesperline, pix.sizeimage);
 }
 
-void report_stream_parm(const char* prefix, const v4l2_streamparm& p) {
-    const v4l2_captureparm& c = p.parm.capture;
+void report_stream_parm(const char* prefix, const v4l2_streamparm& streamparm) {
+    const v4l2_captureparm& capture = streamparm.parm.capture;
     error(0, 0,
           "%s: timeperframe: %d, high quality: %d, read bufs: %u, frame period: %u/%u, "
           "rate(1/sec): %6.3f",
-          prefix, static_cast<int>((c.capability >> 12) & 1),
-          static_cast<int>(c.capturemode & V4L2_MODE_HIGHQUALITY), c.readbuffers,
-          c.timeperframe.numerator, c.timeperframe.denominator,
-          static_cast<double>(c.timeperframe.denominator) /
-              static_cast<double>(c.timeperframe.numerator));
+          prefix, static_cast<int>((capture.capability >> 12) & 1),
+          static_cast<int>(capture.capturemode & V4L2_MODE_HIGHQUALITY), capture.readbuffers,
+          capture.timeperframe.numerator, capture.timeperframe.denominator,
+          static_cast<double>(capture.timeperframe.denominator) /
+              static_cast<double>(capture.timeperframe.numerator));
 }
 
 // Reads a record back from the driver: zeroed, typed for capture, asked for.
@@ -72,52 +72,52 @@ void query_capabilities(int fd, uint32_t required, bool report) {
 }
 
 uint32_t set_format(int fd, uint32_t width, uint32_t height, uint32_t pixelformat, bool report) {
-    v4l2_format f{};
-    f.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    f.fmt.pix.width = width;
-    f.fmt.pix.height = height;
-    f.fmt.pix.pixelformat = pixelformat;
-    f.fmt.pix.field = V4L2_FIELD_NONE;
-    f.fmt.pix.bytesperline = 0;
-    f.fmt.pix.sizeimage = 0;
-    xioctl_checked("VIDIOC_S_FMT", fd, VIDIOC_S_FMT, &f);
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    format.fmt.pix.width = width;
+    format.fmt.pix.height = height;
+    format.fmt.pix.pixelformat = pixelformat;
+    format.fmt.pix.field = V4L2_FIELD_NONE;
+    format.fmt.pix.bytesperline = 0;
+    format.fmt.pix.sizeimage = 0;
+    xioctl_checked("VIDIOC_S_FMT", fd, VIDIOC_S_FMT, &format);
     if (report) {
-        report_format("S_FMT ", f);
+        report_format("S_FMT ", format);
     }
-    return f.fmt.pix.sizeimage;
+    return format.fmt.pix.sizeimage;
 }
 
 uint32_t get_format(int fd, v4l2_format* record, bool report) {
     v4l2_format own{};
-    v4l2_format& f = record != nullptr ? *record : own;
-    read_back("VIDIOC_G_FMT", fd, VIDIOC_G_FMT, &f);
+    v4l2_format& format = record != nullptr ? *record : own;
+    read_back("VIDIOC_G_FMT", fd, VIDIOC_G_FMT, &format);
     if (report) {
-        report_format("G_FMT ", f);
+        report_format("G_FMT ", format);
     }
-    return f.fmt.pix.sizeimage;
+    return format.fmt.pix.sizeimage;
 }
 
 void set_stream_parm(int fd, uint32_t capability, uint32_t capturemode, uint32_t tpf_numerator,
                      uint32_t tpf_denominator, bool report) {
-    v4l2_streamparm p{};
-    p.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    p.parm.capture.capability = capability;
-    p.parm.capture.capturemode = capturemode;
-    p.parm.capture.timeperframe.numerator = tpf_numerator;
-    p.parm.capture.timeperframe.denominator = tpf_denominator;
-    p.parm.capture.readbuffers = 1;
-    xioctl_checked("VIDIOC_S_PARM", fd, VIDIOC_S_PARM, &p);
+    v4l2_streamparm streamparm{};
+    streamparm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    streamparm.parm.capture.capability = capability;
+    streamparm.parm.capture.capturemode = capturemode;
+    streamparm.parm.capture.timeperframe.numerator = tpf_numerator;
+    streamparm.parm.capture.timeperframe.denominator = tpf_denominator;
+    streamparm.parm.capture.readbuffers = 1;
+    xioctl_checked("VIDIOC_S_PARM", fd, VIDIOC_S_PARM, &streamparm);
     if (report) {
-        report_stream_parm("S_PARM", p);
+        report_stream_parm("S_PARM", streamparm);
     }
 }
 
 void get_stream_parm(int fd, v4l2_streamparm* record, bool report) {
     v4l2_streamparm own{};
-    v4l2_streamparm& p = record != nullptr ? *record : own;
-    read_back("VIDIOC_G_PARM", fd, VIDIOC_G_PARM, &p);
+    v4l2_streamparm& streamparm = record != nullptr ? *record : own;
+    read_back("VIDIOC_G_PARM", fd, VIDIOC_G_PARM, &streamparm);
     if (report) {
-        report_stream_parm("G_PARM", p);
+        report_stream_parm("G_PARM", streamparm);
     }
 }
 
@@ -201,27 +201,28 @@ void configure_stream(int fd, const capture_params& params) {
 // refusing a count that no table or no peer could take.
 uint32_t request_stream_buffers(int fd, int bufs, bool peer) {
     const auto requested = static_cast<uint32_t>(bufs);
-    const uint32_t n = request_buffers(fd, requested);
-    error(0, 0, "stream buffers: requested: %u, allocated: %u", requested, n);
-    if (n > kMaxStreamBuffers) {
-        error(1, 0, "%u stream buffers are more than V4L2 allows (%u)", n, kMaxStreamBuffers);
+    const uint32_t allocated = request_buffers(fd, requested);
+    error(0, 0, "stream buffers: requested: %u, allocated: %u", requested, allocated);
+    if (allocated > kMaxStreamBuffers) {
+        error(1, 0, "%u stream buffers are more than V4L2 allows (%u)", allocated,
+              kMaxStreamBuffers);
     }
-    if (peer && n > kPeerBufferLimit) {
+    if (peer && allocated > kPeerBufferLimit) {
         error(1, 0, "%u stream buffers cannot be shared with a peer: at most %u fit the hand-off",
-              n, kPeerBufferLimit);
+              allocated, kPeerBufferLimit);
     }
-    return n;
+    return allocated;
 }
 
 // Maps, queues and clears every buffer of the table, and announces each to
 // the peer on `pipe_fd` >= 0; a failed announcement ends the program.
 void map_all_buffers(int fd, kovlin_bufs* table, int pipe_fd) {
     for (uint32_t i = 0; i < table->count; ++i) {
-        kovlin_buf* e = kovlin_bufs_at(table, i);
+        kovlin_buf* entry = kovlin_bufs_at(table, i);
         // Queued before it is cleared: the driver writes nothing before streaming.
-        map_and_queue_buffer(fd, i, &e->start, &e->length);
-        std::memset(e->start, 0, e->length);
-        error(0, 0, "stream buffer %u with length %u mapped", i, e->length);
+        map_and_queue_buffer(fd, i, &entry->start, &entry->length);
+        std::memset(entry->start, 0, entry->length);
+        error(0, 0, "stream buffer %u with length %u mapped", i, entry->length);
         if (pipe_fd >= 0) {
             error(0, 0, "sending map request for buffer %zu ...", static_cast<size_t>(i));
             if (pipe_write_byte(1, static_cast<uint8_t>(PIPE_MAP_REQUEST | (i & 0x7F))) < 0) {
@@ -239,8 +240,8 @@ capture_device capture_device_setup(const capture_params& params, int pipe_fd) {
     error(0, 0, "Sensor ID - 0x%04X", unsigned{mt9d131_page_reg_read(fd, 0, 0)});
     configure_stream(fd, params);
 
-    const uint32_t n = request_stream_buffers(fd, params.bufs, pipe_fd >= 0);
-    kovlin_bufs* table = kovlin_bufs_new(n);
+    const uint32_t count = request_stream_buffers(fd, params.bufs, pipe_fd >= 0);
+    kovlin_bufs* table = kovlin_bufs_new(count);
     map_all_buffers(fd, table, pipe_fd);
     sched_yield();
 
@@ -253,8 +254,8 @@ void capture_device_teardown(const capture_device& device) {
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     xioctl_checked("VIDIOC_STREAMOFF", device.fd, VIDIOC_STREAMOFF, &type);
     for (uint32_t i = 0; i < device.table->count; ++i) {
-        const kovlin_buf* e = kovlin_bufs_at(device.table, i);
-        if (munmap(e->start, e->length) != 0) {
+        const kovlin_buf* entry = kovlin_bufs_at(device.table, i);
+        if (munmap(entry->start, entry->length) != 0) {
             error(0, errno, "munmap for buffer %u failed", i);
         }
     }

@@ -57,10 +57,10 @@ void check_poll_result(int n, short revents) {
 // interrupted the wait: the loop then ends in order instead of failing.
 bool wait_for_frame(int fd) {
     for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        const int n = poll(&p, 1, -1);
-        if (n >= 0) {
-            check_poll_result(n, p.revents);
+        pollfd watch{fd, POLLIN, 0};
+        const int ready = poll(&watch, 1, -1);
+        if (ready >= 0) {
+            check_poll_result(ready, watch.revents);
             return true;
         }
         if (errno != EINTR) {
@@ -92,11 +92,11 @@ class frame_loop {
     [[nodiscard]] std::optional<kept_frame> keep_or_drop(uint32_t counter) const;
     [[nodiscard]] std::optional<kept_frame> locate_jpeg() const;
     void delay() const;
-    bool hand_off_index();
+    [[nodiscard]] bool hand_off_index() const;
     uint32_t write_frame(const kept_frame& frame);
     void remember_size(uint32_t len);
     void print_statistics(const kept_frame& frame, uint32_t len, int64_t t_sent);
-    bool await_peer();
+    [[nodiscard]] bool await_peer() const;
     void clear_and_requeue();
     void report_end() const;
 
@@ -228,7 +228,7 @@ void frame_loop::delay() const {
 
 // Sends the buffer's index to the peer, if one is attached. Returns false
 // when the send failed: the loop ends at once.
-bool frame_loop::hand_off_index() {
+bool frame_loop::hand_off_index() const {
     if (io_.pipe_fd < 0) {
         return true;
     }
@@ -248,10 +248,10 @@ uint32_t frame_loop::write_frame(const kept_frame& frame) {
     uint32_t len = 0;
     if (io_.sink != nullptr && boundary != nullptr) {
         const part_header_buffer& header = io_.header;
-        const size_t n =
+        const size_t header_len =
             format_part_header(header.text, header.size, boundary, frame.size, cur_.t_dq);
-        error_count += out_file_write(io_.sink, header.text, n);
-        len = static_cast<uint32_t>(n);
+        error_count += out_file_write(io_.sink, header.text, header_len);
+        len = static_cast<uint32_t>(header_len);
     }
     error_count += out_file_write(io_.sink, frame.data, frame.size);
     if (boundary != nullptr) {
@@ -295,7 +295,7 @@ void frame_loop::print_statistics(const kept_frame& frame, uint32_t len, int64_t
 
 // Waits for the peer, if one is attached, to give the buffer back. Returns
 // false when the loop must end at once: a stop byte, or no answer to be had.
-bool frame_loop::await_peer() {
+bool frame_loop::await_peer() const {
     if (io_.pipe_fd < 0) {
         return true;
     }

@@ -18,4 +18,4 @@ struct frame_stats {
 };
 
 // Writes the line (without "\r" before or "\n" after it).
-void print_frame_stats(FILE* out, const frame_stats& s);
+void print_frame_stats(FILE* out, const frame_stats& stats);

@@ -3,17 +3,17 @@
 #include <cstring>
 
 int find_jpeg_marker(const uint8_t* buf, uint8_t marker, int n) {
-    int k = 0;
-    while (n - k > 0) {
-        const void* hit = std::memchr(buf + k, 0xFF, static_cast<size_t>(n - k));
+    int offset = 0;
+    while (n - offset > 0) {
+        const void* hit = std::memchr(buf + offset, 0xFF, static_cast<size_t>(n - offset));
         if (hit == nullptr) {
             return -1;
         }
-        k = static_cast<int>(static_cast<const uint8_t*>(hit) - buf);
-        if (buf[k + 1] == marker) {
-            return k;
+        offset = static_cast<int>(static_cast<const uint8_t*>(hit) - buf);
+        if (buf[offset + 1] == marker) {
+            return offset;
         }
-        ++k;
+        ++offset;
     }
     return -1;
 }
@@ -29,11 +29,11 @@ jpeg_search find_jpeg_image(const uint8_t* buf, uint32_t length, uint32_t bytesu
         end = bytesused - 2;
     } else {
         const int count = static_cast<int>(length) - soi - 3;
-        const int h = count > 0 ? find_jpeg_marker(buf + soi + 2, 0xD9, count) : -1;
-        if (h < 0) {
+        const int eoi = count > 0 ? find_jpeg_marker(buf + soi + 2, 0xD9, count) : -1;
+        if (eoi < 0) {
             return jpeg_search::no_end;
         }
-        end = soi + 2 + h;
+        end = soi + 2 + eoi;
     }
     *start = static_cast<uint32_t>(soi);
     *size = end > soi ? static_cast<uint32_t>(end - soi + 2) : 0;

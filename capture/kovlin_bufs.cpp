@@ -23,6 +23,7 @@ kovlin_bufs* kovlin_bufs_new(uint32_t n) {
     return table;
 }
 
+// NOLINTNEXTLINE(readability-identifier-length): `i`, the entry index as the API documents it
 kovlin_buf* kovlin_bufs_at(kovlin_bufs* table, uint32_t i) {
     if (table == nullptr) {
         error(1, 0, "kovlin_bufs: Access to unallocated buffers");

@@ -15,6 +15,7 @@ struct kovlin_bufs {
 
 kovlin_bufs* kovlin_bufs_new(uint32_t n);
 // Entry i; an absent table or an index beyond it ends the program.
+// NOLINTNEXTLINE(readability-identifier-length): `i`, the entry index as the API documents it
 kovlin_buf* kovlin_bufs_at(kovlin_bufs* table, uint32_t i);
 // Frees the table, not the mappings. Accepts NULL.
 void kovlin_bufs_free(kovlin_bufs* table);

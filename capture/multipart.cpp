@@ -40,15 +40,16 @@ size_t format_part_header(char* buffer, size_t size, const char* boundary, size_
                           int64_t t_dq_usec) {
     const auto usec = static_cast<uint64_t>(t_dq_usec);
     // The microseconds are a plain number, not padded: 5 us is ".5".
-    const int n = std::snprintf(buffer, size - 1,
-                                "--%s\r\nContent-Type: image/jpeg\r\nContent-Length: %zu\r\n"
-                                "X-Timestamp: %lu.%lu\r\n\r\n",
-                                boundary, length, static_cast<unsigned long>(usec / 1000000),
-                                static_cast<unsigned long>(usec % 1000000));
-    return formatted_length(n, size - 2);
+    const int formatted =
+        std::snprintf(buffer, size - 1,
+                      "--%s\r\nContent-Type: image/jpeg\r\nContent-Length: %zu\r\n"
+                      "X-Timestamp: %lu.%lu\r\n\r\n",
+                      boundary, length, static_cast<unsigned long>(usec / 1000000),
+                      static_cast<unsigned long>(usec % 1000000));
+    return formatted_length(formatted, size - 2);
 }
 
 size_t format_closing_boundary(char* buffer, size_t size, const char* boundary) {
-    const int n = std::snprintf(buffer, size - 1, "--%s--\r\n\r\n", boundary);
-    return formatted_length(n, size - 2);
+    const int formatted = std::snprintf(buffer, size - 1, "--%s--\r\n\r\n", boundary);
+    return formatted_length(formatted, size - 2);
 }

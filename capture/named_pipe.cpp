@@ -27,8 +27,8 @@ int not_a_fifo_error(const struct stat& st) {
 // The pipe is open for writing here too, so a read that poll allows never
 // waits.
 void drain_stale_answers(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0) {
+    pollfd watch{fd, POLLIN, 0};
+    while (poll(&watch, 1, 0) == 1 && (watch.revents & POLLIN) != 0) {
         char stale[64];
         if (read(fd, stale, sizeof stale) <= 0) {
             return;
@@ -77,14 +77,14 @@ int named_pipe_open(const char* base, const char* suffix) {
 }
 
 int pipe_write_byte(int fd, uint8_t byte) {
-    const ssize_t r = write(fd, &byte, 1);
-    if (r < 0) {
+    const ssize_t written = write(fd, &byte, 1);
+    if (written < 0) {
         const int saved = errno;
         error(0, saved, "can't write to pipe");
         return -saved;
     }
-    if (r != 1) {
-        error(0, 0, "write to pipe returned %zd", r);
+    if (written != 1) {
+        error(0, 0, "write to pipe returned %zd", written);
         return -EBADMSG;
     }
     return 0;
@@ -92,33 +92,33 @@ int pipe_write_byte(int fd, uint8_t byte) {
 
 int pipe_read_byte(int fd) {
     uint8_t byte = 0;
-    const ssize_t r = read(fd, &byte, 1);
-    if (r < 0) {
+    const ssize_t got = read(fd, &byte, 1);
+    if (got < 0) {
         const int saved = errno;
         error(0, saved, "can't read from pipe");
         return -saved;
     }
-    if (r == 0) {
+    if (got == 0) {
         error(0, 0, "input pipe closed");
         return -EPIPE;
     }
-    if (r != 1) {
-        error(0, 0, "read from pipe returned %zd", r);
+    if (got != 1) {
+        error(0, 0, "read from pipe returned %zd", got);
         return -EBADMSG;
     }
     return byte;
 }
 
 int pipe_read_answer(int fd, int request_fd) {
-    pollfd p[2] = {{fd, POLLIN, 0}, {request_fd, 0, 0}};
-    if (poll(p, 2, -1) < 0) {
+    pollfd watch[2] = {{fd, POLLIN, 0}, {request_fd, 0, 0}};
+    if (poll(watch, 2, -1) < 0) {
         const int saved = errno;
         error(0, saved, "can't read from pipe");
         return -saved;
     }
     // An answer that is there is taken even when the peer left after it.
-    const bool answered = (p[0].revents & POLLIN) != 0;
-    if (!answered && (p[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+    const bool answered = (watch[0].revents & POLLIN) != 0;
+    if (!answered && (watch[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
         error(0, 0, "output pipe closed");
         return -EPIPE;
     }

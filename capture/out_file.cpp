@@ -39,8 +39,8 @@ namespace {
 // failed or a stop gave it up; an error event shows in the next write.
 int wait_writable(int fd) {
     for (;;) {
-        pollfd p{fd, POLLOUT, 0};
-        if (poll(&p, 1, -1) >= 0) {
+        pollfd watch{fd, POLLOUT, 0};
+        if (poll(&watch, 1, -1) >= 0) {
             return 0;
         }
         if (errno != EINTR || !stop_grace_retry()) {
@@ -52,11 +52,11 @@ int wait_writable(int fd) {
 }  // namespace
 
 int write_all(int fd, const void* data, size_t n) {
-    const auto* p = static_cast<const char*>(data);
+    const auto* rest = static_cast<const char*>(data);
     bool first = true;
     do {
-        const ssize_t r = write(fd, p, n);
-        if (r < 0) {
+        const ssize_t written = write(fd, rest, n);
+        if (written < 0) {
             if (errno == EAGAIN) {
                 if (wait_writable(fd) < 0) {
                     return -1;
@@ -66,13 +66,13 @@ int write_all(int fd, const void* data, size_t n) {
             if (errno == EINTR && stop_grace_retry()) {
                 continue;  // stopping, but the reader still takes bytes
             }
-            return static_cast<int>(r);
+            return static_cast<int>(written);
         }
-        if (r > 0) {
+        if (written > 0) {
             stop_grace_progress();
         }
-        p += r;
-        n -= static_cast<size_t>(r);
+        rest += written;
+        n -= static_cast<size_t>(written);
         if (!first) {
             sched_yield();  // let the reader drain what is there
         }

@@ -39,8 +39,8 @@ int open_peer_pipe(const capture_params& params) {
 
 void write_closing_boundary(out_file* sink, const part_header_buffer& header,
                             const char* boundary) {
-    const size_t n = format_closing_boundary(header.text, header.size, boundary);
-    out_file_write(sink, header.text, n);  // not counted: the run is over
+    const size_t len = format_closing_boundary(header.text, header.size, boundary);
+    out_file_write(sink, header.text, len);  // not counted: the run is over
 }
 
 }  // namespace

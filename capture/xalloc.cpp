@@ -37,6 +37,7 @@ void* xrealloc(void* block, size_t size) {
     return resized;
 }
 
+// NOLINTNEXTLINE(readability-identifier-length): `s`, as strdup() and the API name it
 char* xstrdup(const char* s) {
     const size_t size = std::strlen(s) + 1;
     return static_cast<char*>(std::memcpy(xmalloc(size), s, size));

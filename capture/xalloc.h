@@ -12,4 +12,5 @@ extern xalloc_handler xalloc_failure_handler;
 
 void* xmalloc(size_t size);                // NULL for size 0
 void* xrealloc(void* block, size_t size);  // frees and returns NULL for size 0
+// NOLINTNEXTLINE(readability-identifier-length): `s`, as strdup() and the API name it
 char* xstrdup(const char* s);
