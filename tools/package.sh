@@ -54,6 +54,16 @@ build_packages() {
     local tree=build/package-$arch multiarch
     multiarch=$(dpkg-architecture -f -a "$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
     echo "== packages for $arch ($tree)"
+    # Debian's compiler and linker flags for the architecture, all hardening
+    # included. CMake takes them from the environment at the first configure
+    # only, so every run configures afresh.
+    local CFLAGS CXXFLAGS LDFLAGS flags=(env DEB_HOST_ARCH="$arch"
+        DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get)
+    CFLAGS="$("${flags[@]}" CFLAGS) $("${flags[@]}" CPPFLAGS)"
+    CXXFLAGS="$("${flags[@]}" CXXFLAGS) $("${flags[@]}" CPPFLAGS)"
+    LDFLAGS=$("${flags[@]}" LDFLAGS)
+    export CFLAGS CXXFLAGS LDFLAGS
+    rm -rf "$tree/CMakeCache.txt" "$tree/CMakeFiles"
     cmake -S . -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCAMBOARD_TESTS=OFF \
         -DCAMBOARD_COMPRESS_MAN=ON -DCMAKE_INSTALL_PREFIX=/usr \
         -DCMAKE_INSTALL_LIBDIR="lib/$multiarch" -DCMAKE_INSTALL_SYSCONFDIR=/etc \
