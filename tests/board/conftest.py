@@ -79,6 +79,9 @@ def make_root():
     tar = result.stdout.decode().strip()
     root = Root(tempfile.mkdtemp(prefix="camboard-board.", dir="/var/tmp"))
     subprocess.run(["tar", "-C", str(root.path), "-xf", tar], check=True, timeout=600)
+    # The root directory is everyone's "/": the live view's server, running
+    # as www-data, must be able to enter it.
+    root.path.chmod(0o755)
     return root
 
 
@@ -122,8 +125,10 @@ def install_packages(root, packages):
         assert len(found) == 1, f"{packages}: no single {name} package for {arch}: {found}"
         shutil.copy(found[0], debs)
     shutil.copy("/etc/resolv.conf", root.path / "etc/resolv.conf")
+    # The simulator's JPEG library comes along: test support, which no
+    # package of ours needs.
     install = ("DEBIAN_FRONTEND=noninteractive apt-get install -y -q "
-               "-o DPkg::Lock::Timeout=600 /tmp/debs/*.deb")
+               "-o DPkg::Lock::Timeout=600 /tmp/debs/*.deb libjpeg62-turbo")
     result = root.run(install, timeout=1200)
     if result.returncode != 0:
         # The cached root's package lists may name versions the mirror has replaced.

@@ -30,6 +30,7 @@ key=$(printf '%s\n' armhf "$suite" minbase "$include" "$mirror" | sha256sum | cu
 tar=/var/tmp/camboard-board-armhf-$key.tar
 if [ ! -f "$tar" ]; then
     root=$(mktemp -d /var/tmp/camboard-board-root.XXXXXX)
+    chmod 755 "$root"   # it becomes "/", which every user enters
     log=/var/tmp/camboard-board-debootstrap.log
     # debootstrap mounts proc and sys in the root while it works: whatever
     # is still mounted after a failure is released before the root goes.
