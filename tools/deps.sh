@@ -20,27 +20,30 @@ packages=(cmake ninja-build g++ git googletest python3 python3-pytest pkg-config
           libgstreamer1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
           gstreamer1.0-plugins-good libjpeg62-turbo-dev ffmpeg busybox chromium v4l-utils
           man-db groff-base)
+arm=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf libjpeg62-turbo-dev:armhf)
+# The Debian packages: CPack's DEB generator finds the binaries with file(1)
+# and their dependencies with dpkg-shlibdeps (dpkg-dev), which for armhf reads
+# the shlibs of the armhf libraries themselves, the C++ run-time's included;
+# lintian checks the result.
+package=(dpkg-dev file lintian libstdc++6:armhf)
+# The board's userland: an armhf Debian root made by debootstrap and run
+# through qemu-user-static's binfmt_misc entry (binfmt-support registers it;
+# only a recommendation of qemu-user-static). qemu-user-static does not
+# conflict with qemu-user, whose qemu-arm the arm flavour's tests use.
+board=("${arm[@]}" "${package[@]}" debootstrap qemu-user-static binfmt-support)
 for w in "${want[@]}"; do
     case "$w" in
         native) ;;
         # clang's sanitizer and libFuzzer run-times are only a recommendation of clang.
         sanitize) packages+=(clang libclang-rt-14-dev) ;;
-        arm) packages+=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf libjpeg62-turbo-dev:armhf) ;;
+        arm) packages+=("${arm[@]}") ;;
         demo) ;;
-        # The Debian packages: CPack's DEB generator finds the binaries with
-        # file(1) and their dependencies with dpkg-shlibdeps (dpkg-dev), which
-        # for armhf reads the shlibs of the armhf libraries themselves, the C++
-        # run-time's included; lintian checks the result.
-        package) packages+=(dpkg-dev file lintian libstdc++6:armhf) ;;
-        # The board's userland: an armhf Debian root made by debootstrap and
-        # run through qemu-user-static's binfmt_misc entry (binfmt-support
-        # registers it; only a recommendation of qemu-user-static).
-        board) packages+=(dpkg-dev file lintian libstdc++6:armhf
-                          g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf libjpeg62-turbo-dev:armhf
-                          debootstrap qemu-user-static binfmt-support) ;;
+        package) packages+=("${package[@]}") ;;
+        board) packages+=("${board[@]}") ;;
         *) echo "tools/deps.sh: unknown set '$w'" >&2; exit 2 ;;
     esac
 done
+mapfile -t packages < <(printf '%s\n' "${packages[@]}" | sort -u)
 
 # The board's libraries come from Debian's armhf multiarch packages.
 if [[ " ${packages[*]} " == *":armhf "* ]] && ! dpkg --print-foreign-architectures | grep -qx armhf; then
