@@ -50,7 +50,7 @@ def test_no_package_carries_the_simulator(board):
                                            ("8", "sensdump"), ("8", "isptune"), ("7", "vxrate")])
 def test_man_renders_the_installed_page(board, section, page):
     result = board.run(f"man {section} {page}",
-                       env={"MANPAGER": "cat", "MANWIDTH": "80", "MAN_KEEP_FORMATTING": ""})
+                       env={"MANPAGER": "cat", "MANWIDTH": "80"})
     assert (result.returncode, result.stderr) == (0, "")
     lines = result.stdout.splitlines()
     assert lines[0].startswith(f"{page.upper()}({section})")
@@ -61,7 +61,8 @@ def test_man_renders_the_installed_page(board, section, page):
 # --- the GStreamer element -----------------------------------------------------------
 
 def gst(board, command):
-    # Bytes as they come: each buffer's line starts with "\r".
+    # The output is decoded without universal newlines: each buffer's line
+    # starts with "\r".
     result = board.run(command, timeout=600)
     assert result.returncode == 0, result.stderr
     return result
