@@ -35,6 +35,7 @@ trap 'exit 143' TERM
 
 echo "Streaming: open http://127.0.0.1:$port/ in a browser (Ctrl-C stops the server)."
 echo "vcapture's reports go to $work/sim/vcapture.log."
-setsid busybox httpd -f -v -p "127.0.0.1:$port" -h "$work/www" &
+setsid busybox httpd -f -v -p "127.0.0.1:$port" -h "$work/www" \
+    -c "$(dirname "$0")/../liveview/httpd.conf" &
 server=$!
 wait "$server"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever this project needs that the machine lacks.
-# Usage: tools/deps.sh [native] [sanitize] [arm] [demo]   (default: everything)
+# Usage: tools/deps.sh [native] [sanitize] [arm] [demo] [package] [board]
+#        (default: everything)
 set -euo pipefail
 
 want=("$@")
-[ ${#want[@]} -gt 0 ] || want=(native sanitize arm demo)
+[ ${#want[@]} -gt 0 ] || want=(native sanitize arm demo package board)
 
 # Installed without recommendations, so every package a test or build needs is
 # named here, including those that are only recommendations of another.
@@ -12,21 +13,37 @@ want=("$@")
 # tests drive (ffmpeg decodes frames, busybox serves the page, chromium shows
 # it, v4l2-ctl is the standard client, gst-launch-1.0 runs the element). The
 # ABI check compiles against Debian's armhf kernel and C library headers (the
-# latter only a recommendation of the cross compiler).
+# latter only a recommendation of the cross compiler). man-db and groff render
+# the manual pages.
 packages=(cmake ninja-build g++ git googletest python3 python3-pytest pkg-config
           gcc-arm-linux-gnueabihf linux-libc-dev-armhf-cross libc6-dev-armhf-cross qemu-user
           libgstreamer1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
-          gstreamer1.0-plugins-good libjpeg62-turbo-dev ffmpeg busybox chromium v4l-utils)
+          gstreamer1.0-plugins-good libjpeg62-turbo-dev ffmpeg busybox chromium v4l-utils
+          man-db groff-base)
+arm=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf libjpeg62-turbo-dev:armhf)
+# The Debian packages: CPack's DEB generator finds the binaries with file(1)
+# and their dependencies with dpkg-shlibdeps (dpkg-dev), which for armhf reads
+# the shlibs of the armhf libraries themselves, the C++ run-time's included;
+# lintian checks the result.
+package=(dpkg-dev file lintian libstdc++6:armhf)
+# The board's userland: an armhf Debian root made by debootstrap and run
+# through qemu-user-static's binfmt_misc entry (binfmt-support registers it;
+# only a recommendation of qemu-user-static). qemu-user-static does not
+# conflict with qemu-user, whose qemu-arm the arm flavour's tests use.
+board=("${arm[@]}" "${package[@]}" debootstrap qemu-user-static binfmt-support)
 for w in "${want[@]}"; do
     case "$w" in
         native) ;;
         # clang's sanitizer and libFuzzer run-times are only a recommendation of clang.
         sanitize) packages+=(clang libclang-rt-14-dev) ;;
-        arm) packages+=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf libjpeg62-turbo-dev:armhf) ;;
+        arm) packages+=("${arm[@]}") ;;
         demo) ;;
+        package) packages+=("${package[@]}") ;;
+        board) packages+=("${board[@]}") ;;
         *) echo "tools/deps.sh: unknown set '$w'" >&2; exit 2 ;;
     esac
 done
+mapfile -t packages < <(printf '%s\n' "${packages[@]}" | sort -u)
 
 # The board's libraries come from Debian's armhf multiarch packages.
 if [[ " ${packages[*]} " == *":armhf "* ]] && ! dpkg --print-foreign-architectures | grep -qx armhf; then

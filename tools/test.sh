@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs every test of one flavour.
-# Usage: tools/test.sh [native|sanitize|arm]   (default: native)
+# Usage: tools/test.sh [native|sanitize|arm|board]   (default: native)
+#   board: builds the Debian packages (tools/package.sh) and installs the
+#   board's in an emulated armhf Debian root, where they run as ARM processes
+#   (tests/board/); needs root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 flavour=${1:-native}
+if [ "$flavour" = board ]; then
+    tools/deps.sh board
+    tools/package.sh
+    # The simulator, which the tests copy into the root, comes from the same
+    # ARM build as the packages.
+    exec /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/board \
+        --packages=build/packages --simulator=build/package-armhf
+fi
 tools/deps.sh "$flavour"
 tools/build.sh "$flavour"
 

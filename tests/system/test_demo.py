@@ -25,7 +25,7 @@ class Demo:
     """demo/serve.sh, the part of tools/demo.sh after the build, with this
     build's programs, in a session of its own."""
 
-    def __init__(self, programs, work):
+    def __init__(self, programs, work, settings=None):
         self.www, self.sim = work / "www", work / "sim"
         self.port = free_port()
         self.url = f"http://127.0.0.1:{self.port}/"
@@ -33,6 +33,8 @@ class Demo:
             ["bash", str(SERVE), str(self.port), str(work), str(programs.path("vcapture")),
              str(programs.libdir / "libboardsim.so"), *programs.emulator],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
+            # Simulator settings reach vcapture through the server and the CGI.
+            env={**os.environ, **(settings or {})},
             # As from a terminal, even where this test runs with SIGINT ignored
             # (started in the background), which the script could not undo.
             preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
@@ -47,6 +49,17 @@ class Demo:
             return True
         except OSError:
             return False
+
+    def get(self, path):
+        """One whole response: status line, head fields and body."""
+        with socket.create_connection(("127.0.0.1", self.port), timeout=60) as s:
+            s.sendall(f"GET {path} HTTP/1.0\r\n\r\n".encode())
+            data = b""
+            while chunk := s.recv(65536):
+                data += chunk
+        head, body = data.split(b"\r\n\r\n", 1)
+        status, *fields = head.decode().split("\r\n")
+        return status, dict(f.split(": ", 1) for f in fields), body
 
     def stream(self, frames):
         """A client that has received the given number of parts of the stream."""
@@ -96,6 +109,37 @@ def demo(programs, tmp_path):
 @pytest.fixture
 def server(demo):
     return demo.url, demo.sim
+
+
+def picture_size(jpeg, tmp_path):
+    """Width and height of a JPEG picture as ffprobe decodes it."""
+    path = tmp_path / "picture.jpg"
+    path.write_bytes(jpeg)
+    result = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=width,height",
+                             "-of", "csv=p=0", str(path)], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, timeout=60)
+    assert result.returncode == 0 and result.stderr == b"", result.stderr.decode()
+    return result.stdout.decode().strip()
+
+
+def test_snapshot_is_one_whole_jpeg_picture(demo, tmp_path):
+    status, fields, body = demo.get("/cgi-bin/snapshot")
+    assert status.split()[1] == "200"
+    assert fields["Content-Type"] == "image/jpeg"
+    assert int(fields["Content-Length"]) == len(body)
+    assert body[:2] == b"\xff\xd8" and body[-2:] == b"\xff\xd9"
+    assert picture_size(body, tmp_path) == "640,480"
+
+
+def test_snapshot_without_a_camera_is_an_error_not_an_empty_picture(programs, tmp_path):
+    demo = Demo(programs, tmp_path / "work", {"BOARDSIM_OPEN_ERRNO": "ENODEV"})
+    try:
+        status, fields, body = demo.get("/cgi-bin/snapshot")
+    finally:
+        demo.stop()
+    assert status.split()[1:3] == ["503", "Service"]
+    assert fields["Content-Type"] == "text/plain"
+    assert body == b"The camera gave no picture.\n"
 
 
 @pytest.mark.parametrize("sig, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Checks packages: shows each one's control fields and
+# files, refuses a package that lacks its library dependencies (a silent
+# dpkg-shlibdeps failure leaves them out) or that carries the simulator, and
+# runs lintian, which must report no error.
+#
+# Usage: packaging/check.sh PACKAGE...
+set -euo pipefail
+status=0
+for deb in "$@"; do
+    echo "== $(basename "$deb")"
+    dpkg-deb -f "$deb" Package Version Architecture Depends | sed 's/^/   /'
+    dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print "   " $6 ($7 ? " " $7 " " $8 : "") }'
+    if [ "${deb##*.}" = deb ] && [ "$(dpkg-deb -f "$deb" Architecture)" != all ] &&
+        ! dpkg-deb -f "$deb" Depends | grep -q 'libc6'; then
+        echo "packaging/check.sh: $deb has no library dependencies" >&2
+        status=1
+    fi
+    if dpkg-deb -c "$deb" | grep -E 'boardsim|pixim_emulator|handoff_peer|dq_baseline'; then
+        echo "packaging/check.sh: $deb carries the simulator" >&2
+        status=1
+    fi
+done
+echo "== lintian"
+# lintian would rather not run as root, and says so: that line is dropped.
+lint=0
+report=$(lintian --fail-on error --tag-display-limit 0 "$@" 2>&1) || lint=$?
+grep -v '^running with root privileges' <<<"$report" || true
+if [ $lint -ne 0 ]; then
+    echo "packaging/check.sh: lintian reports errors" >&2
+    status=1
+fi
+exit $status

@@ -1,0 +1,305 @@
+"""The board's packages installed in the board's own userland (armhf Debian
+12, run by qemu-user-static): the manual pages, the GStreamer element, the
+live view served by busybox httpd, and the register and module tools."""
+
+import os
+import re
+import signal
+import socket
+import subprocess
+import time
+
+import pytest
+
+from conftest import PACKAGES, SIMULATOR
+
+
+# --- the installation ----------------------------------------------------------
+
+def test_packages_install_with_their_dependencies_from_the_archive(board):
+    result = board.run("dpkg-query -W -f '${Package} ${Architecture} ${db:Status-Abbrev}\\n' "
+                       + " ".join(PACKAGES + ["busybox"]))
+    assert result.returncode == 0, result.stderr
+    assert sorted(result.stdout.split("\n")[:-1]) == [
+        "busybox armhf ii ", "camboard-liveview all ii ", "camboard-tools armhf ii ",
+        "gstreamer1.0-vxrate armhf ii "]
+    # busybox is no part of minbase: apt-get fetched it as the live view's dependency.
+    assert "busybox" in board.run("apt-mark showauto").stdout.split()
+
+
+def test_programs_run_as_arm_processes(board):
+    result = board.run("uname -m; od -An -tx1 -N20 /usr/bin/vcapture")
+    words = result.stdout.split()
+    assert words[0] == "armv7l"
+    # ELF, 32-bit, little-endian, machine 0x28 (ARM).
+    assert words[1:7] == ["7f", "45", "4c", "46", "01", "01"]
+    assert words[19:21] == ["28", "00"]
+
+
+def test_no_package_carries_the_simulator(board):
+    files = board.run("dpkg -L " + " ".join(PACKAGES)).stdout
+    assert "boardsim" not in files and "pixim_emulator" not in files
+    assert board.run("grep -rl -i -e boardsim -e LD_PRELOAD /usr/share/camboard-liveview "
+                     "/etc/camboard-liveview /lib/systemd/system/camboard-liveview.service"
+                     ).stdout == ""
+
+
+# --- manual pages ------------------------------------------------------------------
+
+@pytest.mark.parametrize("section, page", [("1", "vcapture"), ("1", "fdiv"), ("8", "sensreg"),
+                                           ("8", "sensdump"), ("8", "isptune"), ("7", "vxrate")])
+def test_man_renders_the_installed_page(board, section, page):
+    result = board.run(f"man {section} {page}",
+                       env={"MANPAGER": "cat", "MANWIDTH": "80"})
+    assert (result.returncode, result.stderr) == (0, "")
+    lines = result.stdout.splitlines()
+    assert lines[0].startswith(f"{page.upper()}({section})")
+    assert re.search(rf"^NAME\n +{page} - \S", result.stdout, re.M)
+    assert max(len(line) for line in lines) <= 80
+
+
+# --- the GStreamer element -----------------------------------------------------------
+
+def gst(board, command):
+    # The output is decoded without universal newlines: each buffer's line
+    # starts with "\r".
+    result = board.run(command, timeout=600)
+    assert result.returncode == 0, result.stderr
+    return result
+
+
+def test_inspect_finds_the_installed_element(board):
+    out = gst(board, "gst-inspect-1.0 vxrate").stdout
+    for line in ["Long-name                video frame rate analyzer",
+                 "Klass                    Filter/Analyzer/Video",
+                 "Description              Frame rate analyze/report filter",
+                 "Version                  0.0",
+                 "License                  LGPL",
+                 "Binary package           kovlin",
+                 "+----GstBaseTransform\n                         +----GstVxRate"]:
+        assert line in out
+    # The installed file (the registry may name it through the /lib link).
+    assert re.search(r"^  Filename +(/usr)?/lib/arm-linux-gnueabihf/gstreamer-1.0/libgst_vxrate.so$",
+                     out, re.M)
+    pads = out[out.index("Pad Templates:"):out.index("Element has no clocking")]
+    assert re.search(r"SINK template: 'sink'\s+Availability: Always\s+Capabilities:\s+ANY", pads)
+    assert re.search(r"SRC template: 'src'\s+Availability: Always\s+Capabilities:\s+ANY", pads)
+    # Its manual page names every property it has.
+    page = board.run("man 7 vxrate", env={"MANPAGER": "cat"}).stdout
+    properties = re.findall(r"^  ([\w-]+)\s+: ", out.split("Element Properties:")[1], re.M)
+    assert properties and [p for p in properties if p not in page] == []
+
+
+def test_launch_reports_every_buffer_and_event(board):
+    n = 12
+    result = gst(board, f"gst-launch-1.0 -q videotestsrc num-buffers={n} ! "
+                        "video/x-raw,framerate=25/1 ! vxrate ! fakesink sync=true")
+    lines = result.stderr.split("\n")
+    rates = [l for l in lines if l.startswith("\rvxrate: period(usec): ")]
+    assert len(rates) == n
+    assert rates[0] == "\rvxrate: period(usec):      0, rate(1/sec):  0.000"
+    # Paced by the clock: the average holds even on a loaded, emulated machine.
+    values = [float(l.rsplit(" ", 1)[1]) for l in rates[2:]]
+    assert sum(values) / len(values) == pytest.approx(25.0, rel=0.25)
+    events = [l for l in lines if l.startswith("vxrate: event (vxrate0 : sink) E (type: ")]
+    names = [e.split(", ", 1)[1].split(",")[0] for e in events]
+    assert names[:3] == ["GstEventStreamStart", "GstEventCaps", "GstEventSegment"]
+    assert events[-1].endswith(", )")
+
+
+def test_buffers_pass_unchanged(board):
+    data = bytes(range(256)) * 400
+    (board.path / "tmp/in.bin").write_bytes(data)
+    gst(board, "gst-launch-1.0 -q filesrc location=/tmp/in.bin blocksize=999 ! vxrate ! "
+               "filesink location=/tmp/out.bin")
+    assert (board.path / "tmp/out.bin").read_bytes() == data
+
+
+# --- the live view ---------------------------------------------------------------------
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class LiveView:
+    """busybox httpd started by the installed unit's own command line, on a
+    loopback port instead of port 80, with the simulator in its environment:
+    the CGI scripts and vcapture inherit it."""
+
+    def __init__(self, board, sim):
+        self.board, self.sim = board, sim
+        unit = (board.path / "lib/systemd/system/camboard-liveview.service").read_text()
+        command = re.search(r"^ExecStart=(.*)$", unit, re.M).group(1).split()
+        self.port = free_port()
+        command[command.index("-p") + 1] = f"127.0.0.1:{self.port}"
+        self.proc = board.popen(command, env=sim.env, start_new_session=True,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.time() + 60
+        while not self.accepts():
+            assert self.proc.poll() is None, self.proc.stderr.read().decode()
+            assert time.time() < deadline, "httpd did not start"
+            time.sleep(0.2)
+
+    def accepts(self):
+        try:
+            socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+            return True
+        except OSError:
+            return False
+
+    def connect(self, path):
+        s = socket.create_connection(("127.0.0.1", self.port), timeout=120)
+        s.sendall(f"GET {path} HTTP/1.0\r\n\r\n".encode())
+        return s
+
+    def get(self, path):
+        with self.connect(path) as s:
+            data = b""
+            while chunk := s.recv(65536):
+                data += chunk
+        head, body = data.split(b"\r\n\r\n", 1)
+        status, *fields = head.decode().split("\r\n")
+        # Field names in lower case: busybox writes its own "Content-type".
+        return status, {k.lower(): v for k, v in (f.split(": ", 1) for f in fields)}, body
+
+    def vcaptures(self):
+        return len(self.board.processes("vcapture"))
+
+    def stop(self):
+        # The server, its CGI scripts and their vcapture share a process group.
+        os.killpg(self.proc.pid, signal.SIGTERM)
+        try:
+            self.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait(timeout=10)
+
+
+@pytest.fixture
+def liveview(board, sim):
+    view = LiveView(board, sim)
+    yield view
+    view.stop()
+
+
+def decoded_size(jpeg, tmp_path):
+    """Width and height of a JPEG picture as ffprobe decodes it on the host."""
+    path = tmp_path / "picture.jpg"
+    path.write_bytes(jpeg)
+    result = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=width,height",
+                             "-of", "csv=p=0", str(path)], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, timeout=60)
+    assert result.returncode == 0 and result.stderr == b"", result.stderr.decode()
+    return result.stdout.decode().strip()
+
+
+def sequence_number(jpeg, tmp_path):
+    """The frame number the simulator draws into the picture's top band."""
+    path = tmp_path / "seq.jpg"
+    path.write_bytes(jpeg)
+    gray = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-f", "rawvideo",
+                           "-pix_fmt", "gray", "-"], stdout=subprocess.PIPE, check=True,
+                          timeout=60).stdout
+    width, block, row = 640, 20, 8
+    seq = 0
+    for bit in range(32):
+        seq = seq << 1 | (gray[row * width + bit * block + block // 2] > 128)
+    return seq
+
+
+def parts(data):
+    """The JPEG pictures of a multipart body with the boundary "frame"."""
+    pictures = []
+    while True:
+        match = re.match(rb"--frame\r\nContent-Type: image/jpeg\r\nContent-Length: (\d+)\r\n"
+                         rb"(?:X-Timestamp: [\d.]+\r\n)?\r\n", data)
+        if not match:
+            return pictures, data
+        start, length = match.end(), int(match.group(1))
+        if len(data) < start + length + 2:
+            return pictures, data
+        assert data[start + length:start + length + 2] == b"\r\n"
+        pictures.append(data[start:start + length])
+        data = data[start + length + 2:]
+
+
+def test_page_is_the_installed_one(liveview, board):
+    status, fields, body = liveview.get("/")
+    assert status.split()[1] == "200" and fields["content-type"].startswith("text/html")
+    assert body == (board.path / "usr/share/camboard-liveview/www/index.html").read_bytes()
+    assert b'fetch("/cgi-bin/stream")' in body and b'href="/cgi-bin/snapshot"' in body
+
+
+def test_stream_delivers_whole_jpeg_pictures_from_the_camera(liveview, tmp_path):
+    wanted = 4
+    with liveview.connect("/cgi-bin/stream") as s:
+        data = b""
+        while b"\r\n\r\n" not in data:
+            data += s.recv(65536)
+        head, body = data.split(b"\r\n\r\n", 1)
+        pictures, rest = parts(body)
+        while len(pictures) < wanted:
+            chunk = s.recv(65536)
+            assert chunk, head
+            more, rest = parts(rest + chunk)
+            pictures += more
+    assert head.startswith(b"HTTP/1.")
+    assert b"\r\nContent-Type: multipart/x-mixed-replace; boundary=frame" in head
+    for picture in pictures:
+        assert picture[:2] == b"\xff\xd8" and picture[-2:] == b"\xff\xd9"
+        assert decoded_size(picture, tmp_path) == "640,480"
+    seqs = [sequence_number(p, tmp_path) for p in pictures]
+    assert seqs == sorted(seqs) and len(set(seqs)) == len(seqs), seqs
+    # The viewer has gone: vcapture ends with the next frame it cannot send.
+    deadline = time.time() + 60
+    while liveview.vcaptures() and time.time() < deadline:
+        time.sleep(0.5)
+    assert liveview.vcaptures() == 0
+
+
+def test_snapshot_delivers_one_whole_jpeg_picture(liveview, tmp_path):
+    status, fields, body = liveview.get("/cgi-bin/snapshot")
+    assert status.split()[1] == "200"
+    assert fields["content-type"] == "image/jpeg"
+    assert int(fields["content-length"]) == len(body)
+    assert body[:2] == b"\xff\xd8" and body[-2:] == b"\xff\xd9"
+    assert decoded_size(body, tmp_path) == "640,480"
+
+
+def test_cgi_scripts_run_as_www_data(liveview, sim):
+    assert liveview.get("/cgi-bin/snapshot")[0].split()[1] == "200"
+    # The simulator's files were made by vcapture, run by the CGI script.
+    www_data = liveview.board.run("id -u www-data").stdout.strip()
+    made = list(sim.path("").iterdir())
+    assert made and {str(f.stat().st_uid) for f in made} == {www_data}
+
+
+# --- the register and module tools ---------------------------------------------------------
+
+def test_sensor_register_tools(sim):
+    result = sim.run("sensreg reg 0 0")
+    assert (result.returncode, result.stdout, result.stderr) == (
+        0, " 5401 0x1519 0001,0101,0001,1001\n", "")
+    assert sim.run("sensreg reg 1 0x20 0x1234").returncode == 0
+    assert sim.run("sensreg reg 1 0x20").stdout == " 4660 0x1234 0001,0010,0011,0100\n"
+    lines = sim.run("sensdump 1").stdout.splitlines()
+    assert len(lines) == 256
+    assert lines[0x20] == "0x20:  4660 0x1234 0001,0010,0011,0100"
+
+
+def test_isptune_with_the_module_on_the_serial_line(board, sim):
+    module = board.popen(f"{SIMULATOR}/pixim_emulator", env=sim.env, stdout=subprocess.PIPE)
+    try:
+        ready = module.stdout.readline()
+        assert ready.startswith(b"ready /dev/pts/"), ready
+        assert sim.run("isptune --read --wb").stdout == "2\n"
+        assert sim.run("isptune --write --gamma 1").stdout == "gamma mode = 1\nOK\n"
+        assert sim.run("isptune --read --gamma").stdout == "1\n"
+        result = sim.run("isptune --readconf")
+        assert result.returncode == 0, result.stdout + result.stderr
+        assert sim.path("etc/pixim.conf").stat().st_size > 0
+    finally:
+        module.terminate()
+        module.wait(timeout=30)

@@ -1,0 +1,125 @@
+"""The install layout: `cmake --install` puts the programs, the manual pages,
+the element and the live view under the prefix it is given, by the usual
+conventions, and nothing of the simulator or of the tests."""
+
+import copy
+import os
+import re
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+PACKAGES = ["camboard-tools", "gstreamer1.0-vxrate", "camboard-liveview"]
+PROGRAMS = ["vcapture", "sensreg", "sensdump", "isptune", "fdiv"]
+PAGES = ["man1/vcapture.1", "man1/fdiv.1", "man7/vxrate.7", "man8/sensreg.8",
+         "man8/sensdump.8", "man8/isptune.8"]
+WWW = "share/camboard-liveview/www"
+
+
+def cache(build, name):
+    text = (build / "CMakeCache.txt").read_text()
+    return re.search(rf"^{name}:\w+=(.*)$", text, re.M).group(1)
+
+
+@pytest.fixture(scope="module")
+def build(programs):
+    # The programs are built into <build tree>/bin.
+    return programs.bindir.parent
+
+
+def expected_files(build):
+    libdir = cache(build, "CMAKE_INSTALL_LIBDIR")
+    return sorted(
+        [f"bin/{p}" for p in PROGRAMS]
+        + [f"share/man/{page}" for page in PAGES]
+        + [f"{libdir}/gstreamer-1.0/libgst_vxrate.so"]
+        + [f"{WWW}/index.html", f"{WWW}/cgi-bin/stream", f"{WWW}/cgi-bin/snapshot",
+           "etc/camboard-liveview/httpd.conf", "lib/systemd/system/camboard-liveview.service",
+           "share/doc/camboard-liveview/README"]
+        + [f"share/doc/{p}/{f}" for p in PACKAGES for f in ("copyright", "changelog.gz")])
+
+
+def install(build, prefix, *options):
+    result = subprocess.run([shutil.which("cmake"), "--install", str(build), "--prefix",
+                             str(prefix), *options],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
+    assert result.returncode == 0, result.stdout.decode()
+    return sorted(str(p.relative_to(prefix)) for p in prefix.rglob("*") if not p.is_dir())
+
+
+def sections(path):
+    """The names of an ELF file's sections (readelf reads any target's)."""
+    out = subprocess.run(["readelf", "-S", "-W", str(path)], stdout=subprocess.PIPE,
+                         check=True, timeout=60).stdout.decode()
+    return set(re.findall(r"^\s*\[\s*\d+\]\s+(\S+)", out, re.M))
+
+
+def test_everything_goes_under_the_prefix_and_nothing_else(build, tmp_path):
+    prefix = tmp_path / "x"
+    assert install(build, prefix) == expected_files(build)
+    # What the install wrote, by its own account: all of it under the prefix.
+    manifest = (build / "install_manifest.txt").read_text().split()
+    assert manifest and all(path.startswith(f"{prefix}/") for path in manifest)
+
+
+def test_programs_are_executable_and_pages_readable(build, tmp_path):
+    prefix = tmp_path / "x"
+    install(build, prefix)
+    executables = {str(p.relative_to(prefix)) for p in prefix.rglob("*")
+                   if p.is_file() and os.access(p, os.X_OK)}
+    assert executables == {f"bin/{p}" for p in PROGRAMS} | {
+        f"{WWW}/cgi-bin/stream", f"{WWW}/cgi-bin/snapshot"}
+    assert (prefix / "share/man/man1/vcapture.1").read_text().startswith(".TH VCAPTURE 1")
+
+
+def test_installed_program_runs_from_the_prefix(build, programs, tmp_path):
+    prefix = tmp_path / "x"
+    install(build, prefix)
+    installed = copy.copy(programs)
+    installed.bindir = prefix / "bin"
+    result = installed.run("fdiv", "1", "3")
+    assert (result.returncode, result.stdout) == (0, b"0.333333\n")
+
+
+def test_element_loads_from_the_prefix(build, programs, tmp_path):
+    if programs.emulator:
+        pytest.skip("the host's GStreamer tools cannot load the board's plug-in")
+    if shutil.which("gst-inspect-1.0") is None:
+        pytest.skip("gst-inspect-1.0 is not installed (Debian package gstreamer1.0-tools)")
+    prefix = tmp_path / "x"
+    install(build, prefix)
+    env = {**os.environ, "GST_REGISTRY_1_0": str(tmp_path / "registry.bin"),
+           "GST_PLUGIN_PATH": str(prefix / cache(build, "CMAKE_INSTALL_LIBDIR") / "gstreamer-1.0")}
+    result = subprocess.run(["gst-inspect-1.0", "vxrate"], env=env, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, timeout=120)
+    assert result.returncode == 0, result.stderr.decode()
+    assert b"video frame rate analyzer" in result.stdout
+
+
+def test_strip_leaves_no_symbols_or_debugging_information(build, tmp_path):
+    plain, stripped = tmp_path / "plain", tmp_path / "stripped"
+    install(build, plain)
+    install(build, stripped, "--strip")
+    libdir = cache(build, "CMAKE_INSTALL_LIBDIR")
+    binaries = [f"bin/{p}" for p in PROGRAMS] + [f"{libdir}/gstreamer-1.0/libgst_vxrate.so"]
+    debug = {".symtab", ".debug_info", ".debug_line"}
+    for binary in binaries:
+        if cache(build, "CMAKE_BUILD_TYPE") in ("Debug", "RelWithDebInfo"):
+            assert debug <= sections(plain / binary), binary
+        assert not debug & sections(stripped / binary), binary
+
+
+def test_live_view_scripts_run_the_installed_vcapture_alone(build, tmp_path):
+    prefix = tmp_path / "x"
+    install(build, prefix)
+    bindir = cache(build, "CMAKE_INSTALL_PREFIX") + "/" + cache(build, "CMAKE_INSTALL_BINDIR")
+    for script in ("stream", "snapshot"):
+        text = (prefix / WWW / "cgi-bin" / script).read_text()
+        assert text.startswith("#!/bin/sh\n")
+        assert re.findall(r"\S*/vcapture\b", text) == [f"{bindir}/vcapture"]
+        assert "boardsim" not in text.lower() and "LD_PRELOAD" not in text
+    unit = (prefix / "lib/systemd/system/camboard-liveview.service").read_text()
+    assert re.search(r"^ExecStart=/bin/busybox httpd -f .*-h \S+/camboard-liveview/www ", unit,
+                     re.M)
