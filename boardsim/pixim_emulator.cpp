@@ -89,7 +89,7 @@ bool serve_request(int master, int slave, const fault& f, const std::vector<uint
     }
     if (how.late_ms > 0) {
         log_line("pixim late " + std::to_string(how.late_ms));
-        pause_ns(how.late_ms * 1000000);
+        pause_ns(int64_t{how.late_ms} * 1000000);
     }
     send(master, reply, how.split);
     return true;

@@ -55,8 +55,8 @@ std::string hex(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
-void pause_ns(long ns) {
-    timespec t{ns / 1000000000, ns % 1000000000};
+void pause_ns(int64_t ns) {
+    timespec t{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     while (nanosleep(&t, &t) != 0 && errno == EINTR && g_stop == 0) {
     }
 }

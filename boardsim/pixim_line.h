@@ -21,7 +21,8 @@ void line_setup(const std::string& dir, bool wire);
 void log_line(const std::string& line);
 // " 03 02 00 2E" for the trace.
 std::string hex(const std::vector<uint8_t>& bytes);
-void pause_ns(long ns);
+// Nanoseconds in 64 bits: a late answer's seconds do not fit a 32-bit long.
+void pause_ns(int64_t ns);
 
 // Reads exactly n bytes; false at the end of the line or on an error.
 bool read_full(int fd, uint8_t* buffer, size_t n);

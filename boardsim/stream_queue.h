@@ -19,7 +19,8 @@ inline constexpr uint32_t kTimestampFlags = abi::kBufFlagTimestampMonotonic;
 struct process_stream {
     bool streaming = false;
     uint32_t queue[kMaxBuffers];  // FIFO of queued indices
-    uint32_t head = 0, size = 0;
+    uint32_t head = 0;  // the oldest queued
+    uint32_t size = 0;
     bool queued[kMaxBuffers] = {};
     uint32_t next_seq = 0;
     timespec t0{};  // when streaming started: frame n is due t0 + n frame times
