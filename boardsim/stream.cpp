@@ -39,10 +39,17 @@ int stream_ioctl(int fd, unsigned long request, void* arg) {
     if (driver() == nullptr) {
         return -EIO;
     }
-    if (const char* name = owner_only_request_name(request);
-        name != nullptr && stream_owned_by_other(open_file_of(fd))) {
-        trace("%s = -EBUSY", name);
-        return -EBUSY;
+    if (const char* name = owner_only_request_name(request); name != nullptr) {
+        const uint32_t file = open_file_of(fd);
+        if (stream_owned_by_other(file)) {
+            trace("%s = -EBUSY", name);
+            return -EBUSY;
+        }
+        // Without buffers of its own a file has nothing to queue or stream:
+        // a state left by another process is not this file's to use.
+        if (request != abi::STREAMOFF && !stream_owned_by(file)) {
+            return -EINVAL;
+        }
     }
     for (const request_server serve : kConcerns) {
         if (const int rc = serve(fd, request, arg); rc != -ENOTTY) {

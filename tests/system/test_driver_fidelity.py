@@ -243,6 +243,34 @@ class TestOneStreamer:
         result = board.run("vcapture", "64", "48", "-count", "2", "-out", os.devnull)
         assert result.returncode == 0, result.stderr.decode()
 
+    def test_a_file_without_buffers_of_its_own_cannot_stream(self, board):
+        # The buffers a killed owner left in the driver's state are not
+        # another process's to queue, dequeue or stream.
+        host_only(board)
+        first = self.start_streamer(board)
+        first.kill()
+        first.wait(timeout=60)
+        client = textwrap.dedent(r"""
+            import ctypes, os
+            libc = ctypes.CDLL(None, use_errno=True)
+            libc.ioctl.argtypes = [ctypes.c_int, ctypes.c_ulong, ctypes.c_void_p]
+            def ioc(d, nr, size):
+                return (d << 30) | (size << 16) | (ord('V') << 8) | nr
+            def call(request, arg):
+                return 0 if libc.ioctl(fd, request, arg) == 0 else -ctypes.get_errno()
+            fd = os.open("/dev/v4l/video0", os.O_RDWR)
+            kind = ctypes.c_int(1)
+            buf = ctypes.create_string_buffer(88)  # the host's v4l2_buffer
+            buf[4] = 1  # type: video capture
+            buf[60] = 1  # memory: mmap
+            print(call(ioc(3, 15, 88), buf), call(ioc(1, 18, 4), ctypes.byref(kind)),
+                  call(ioc(3, 17, 88), buf))
+        """)
+        result = subprocess.run([sys.executable, "-c", client], env=host_env(board),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        assert result.returncode == 0, result.stderr.decode()
+        assert result.stdout.decode().split() == ["-22"] * 3  # QBUF, STREAMON, DQBUF
+
 
 def sequences(data, width, height, frame_size):
     from conftest import sequences_in_gray
