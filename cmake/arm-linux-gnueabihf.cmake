@@ -6,7 +6,9 @@ set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
 set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
 
-set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
+# The cross toolchain's own root, and the host's root for Debian's armhf
+# multiarch libraries (/usr/lib/arm-linux-gnueabihf), which pkg-config names.
+set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf /)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -8,7 +8,9 @@
 extern "C" {
 [[noreturn]] void __real_exit(int status);
 [[noreturn]] void __wrap_exit(int status);
-void __wrap_error(int status, int errnum, const char* format, ...);
+// Checked like the C library's error(), whose calls it receives.
+void __wrap_error(int status, int errnum, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
 }
 
 namespace {

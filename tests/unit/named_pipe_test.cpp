@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
 
 #include "named_pipe.h"
@@ -66,7 +67,7 @@ TEST_F(NamedPipe, AnswersAnEarlierRunsPeerLeftAreEmptied) {
 TEST_F(NamedPipe, BytesFromThePeerArriveInOrder) {
     const int fd = named_pipe_open(base_.c_str(), "_r");
     const int peer = open((base_ + "_r").c_str(), O_WRONLY);
-    for (const uint8_t byte : {0x00, 0x01, 0x40, 0xFF}) {
+    for (const uint8_t byte : std::initializer_list<uint8_t>{0x00, 0x01, 0x40, 0xFF}) {
         ASSERT_EQ(write(peer, &byte, 1), 1);
     }
     EXPECT_EQ(pipe_read_byte(fd), 0x00);

@@ -354,8 +354,8 @@ TEST(Cssl, CallbackReceivesWhatArrives) {
     cssl_start();
     cssl_port* port = cssl_open(ptsname(master), on_receive, 7, 38400, 0, 8, 1);
     ASSERT_NE(port, nullptr);
-    const unsigned char bytes[] = {0x01, 0x02, 0xFF};
-    ASSERT_EQ(write(master, bytes, sizeof bytes), 3);
+    const unsigned char incoming[] = {0x01, 0x02, 0xFF};
+    ASSERT_EQ(write(master, incoming, sizeof incoming), 3);
     for (int waited = 0; waited < 2000 && g_callback_count == 0; waited += 10) {
         usleep(10000);  // the signal interrupts the sleep
     }
