@@ -110,7 +110,7 @@ int close(int fd) {
 // Copies of a device descriptor refer to the same open file of the device
 // (GStreamer's buffer pool streams on a dup() of the element's descriptor).
 int dup(int fd) noexcept {
-    static const auto real_dup = reinterpret_cast<int (*)(int)>(real::next_symbol("dup"));
+    static const auto real_dup = real::next<int (*)(int)>("dup");
     const int copy = real_dup(fd);
     if (copy >= 0 && simulator_active() && is_device(fd)) {
         open_file_dup(fd, copy);
@@ -119,8 +119,7 @@ int dup(int fd) noexcept {
 }
 
 int dup3(int fd, int to, int flags) noexcept {
-    static const auto real_dup3 =
-        reinterpret_cast<int (*)(int, int, int)>(real::next_symbol("dup3"));
+    static const auto real_dup3 = real::next<int (*)(int, int, int)>("dup3");
     if (simulator_active() && to != fd && is_device(to)) {
         device_descriptor_dropped(to);  // dup3 closes what `to` was
     }
@@ -141,8 +140,8 @@ int dup2(int fd, int to) noexcept {
 namespace {
 int any_fcntl(const char* name, int fd, int cmd, unsigned long arg) {
     using fcntl_fn = int (*)(int, int, ...);
-    static const auto real_fcntl = reinterpret_cast<fcntl_fn>(real::next_symbol("fcntl"));
-    static const auto real_fcntl64 = reinterpret_cast<fcntl_fn>(real::next_symbol("fcntl64"));
+    static const auto real_fcntl = real::next<fcntl_fn>("fcntl");
+    static const auto real_fcntl64 = real::next<fcntl_fn>("fcntl64");
     const fcntl_fn fn =
         std::strcmp(name, "fcntl64") == 0 && real_fcntl64 != nullptr ? real_fcntl64 : real_fcntl;
     const int result = fn(fd, cmd, arg);

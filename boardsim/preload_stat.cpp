@@ -11,30 +11,15 @@
 
 using namespace boardsim;
 
-namespace {
-
-template <typename F>
-F next(const char* name) {
-    return reinterpret_cast<F>(real::next_symbol(name));
-}
-
-// A form this C library does not export.
-int missing() {
-    errno = ENOSYS;
-    return -1;
-}
-
-}  // namespace
-
 extern "C" {
 
 int stat(const char* path, struct stat* st) noexcept {
     if (names_device_node(AT_FDCWD, path, 0)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(const char*, struct stat*)>("stat");
+    static const auto real_fn = real::next<int (*)(const char*, struct stat*)>("stat");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(redirect_path(path, buffer), st);
@@ -44,9 +29,9 @@ int stat64(const char* path, struct stat64* st) noexcept {
     if (names_device_node(AT_FDCWD, path, 0)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(const char*, struct stat64*)>("stat64");
+    static const auto real_fn = real::next<int (*)(const char*, struct stat64*)>("stat64");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(redirect_path(path, buffer), st);
@@ -56,9 +41,9 @@ int lstat(const char* path, struct stat* st) noexcept {
     if (names_device_node(AT_FDCWD, path, 0)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(const char*, struct stat*)>("lstat");
+    static const auto real_fn = real::next<int (*)(const char*, struct stat*)>("lstat");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(redirect_path(path, buffer), st);
@@ -68,9 +53,9 @@ int lstat64(const char* path, struct stat64* st) noexcept {
     if (names_device_node(AT_FDCWD, path, 0)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(const char*, struct stat64*)>("lstat64");
+    static const auto real_fn = real::next<int (*)(const char*, struct stat64*)>("lstat64");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(redirect_path(path, buffer), st);
@@ -80,9 +65,9 @@ int fstat(int fd, struct stat* st) noexcept {
     if (is_device_descriptor(fd)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(int, struct stat*)>("fstat");
+    static const auto real_fn = real::next<int (*)(int, struct stat*)>("fstat");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     return real_fn(fd, st);
 }
@@ -91,9 +76,9 @@ int fstat64(int fd, struct stat64* st) noexcept {
     if (is_device_descriptor(fd)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(int, struct stat64*)>("fstat64");
+    static const auto real_fn = real::next<int (*)(int, struct stat64*)>("fstat64");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     return real_fn(fd, st);
 }
@@ -102,9 +87,9 @@ int fstatat(int dirfd, const char* path, struct stat* st, int flags) noexcept {
     if (names_device_node(dirfd, path, flags)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(int, const char*, struct stat*, int)>("fstatat");
+    static const auto real_fn = real::next<int (*)(int, const char*, struct stat*, int)>("fstatat");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(dirfd, redirect_path(path, buffer), st, flags);
@@ -114,9 +99,10 @@ int fstatat64(int dirfd, const char* path, struct stat64* st, int flags) noexcep
     if (names_device_node(dirfd, path, flags)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(int, const char*, struct stat64*, int)>("fstatat64");
+    static const auto real_fn =
+        real::next<int (*)(int, const char*, struct stat64*, int)>("fstatat64");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(dirfd, redirect_path(path, buffer), st, flags);
@@ -138,9 +124,9 @@ int statx(int dirfd, const char* path, int flags, unsigned mask, struct statx* s
         return 0;
     }
     static const auto real_fn =
-        next<int (*)(int, const char*, int, unsigned, struct statx*)>("statx");
+        real::next<int (*)(int, const char*, int, unsigned, struct statx*)>("statx");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(dirfd, redirect_path(path, buffer), flags, mask, stx);
@@ -152,9 +138,9 @@ int __xstat(int version, const char* path, struct stat* st) {
     if (names_device_node(AT_FDCWD, path, 0)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(int, const char*, struct stat*)>("__xstat");
+    static const auto real_fn = real::next<int (*)(int, const char*, struct stat*)>("__xstat");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(version, redirect_path(path, buffer), st);
@@ -164,9 +150,9 @@ int __xstat64(int version, const char* path, struct stat64* st) {
     if (names_device_node(AT_FDCWD, path, 0)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(int, const char*, struct stat64*)>("__xstat64");
+    static const auto real_fn = real::next<int (*)(int, const char*, struct stat64*)>("__xstat64");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(version, redirect_path(path, buffer), st);
@@ -176,9 +162,9 @@ int __lxstat(int version, const char* path, struct stat* st) {
     if (names_device_node(AT_FDCWD, path, 0)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(int, const char*, struct stat*)>("__lxstat");
+    static const auto real_fn = real::next<int (*)(int, const char*, struct stat*)>("__lxstat");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(version, redirect_path(path, buffer), st);
@@ -188,9 +174,9 @@ int __lxstat64(int version, const char* path, struct stat64* st) {
     if (names_device_node(AT_FDCWD, path, 0)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(int, const char*, struct stat64*)>("__lxstat64");
+    static const auto real_fn = real::next<int (*)(int, const char*, struct stat64*)>("__lxstat64");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(version, redirect_path(path, buffer), st);
@@ -200,9 +186,9 @@ int __fxstat(int version, int fd, struct stat* st) {
     if (is_device_descriptor(fd)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(int, int, struct stat*)>("__fxstat");
+    static const auto real_fn = real::next<int (*)(int, int, struct stat*)>("__fxstat");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     return real_fn(version, fd, st);
 }
@@ -211,9 +197,9 @@ int __fxstat64(int version, int fd, struct stat64* st) {
     if (is_device_descriptor(fd)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<int (*)(int, int, struct stat64*)>("__fxstat64");
+    static const auto real_fn = real::next<int (*)(int, int, struct stat64*)>("__fxstat64");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     return real_fn(version, fd, st);
 }
@@ -223,9 +209,9 @@ int __fxstatat(int version, int dirfd, const char* path, struct stat* st, int fl
         return device_node_stat(st);
     }
     static const auto real_fn =
-        next<int (*)(int, int, const char*, struct stat*, int)>("__fxstatat");
+        real::next<int (*)(int, int, const char*, struct stat*, int)>("__fxstatat");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(version, dirfd, redirect_path(path, buffer), st, flags);
@@ -236,9 +222,9 @@ int __fxstatat64(int version, int dirfd, const char* path, struct stat64* st, in
         return device_node_stat(st);
     }
     static const auto real_fn =
-        next<int (*)(int, int, const char*, struct stat64*, int)>("__fxstatat64");
+        real::next<int (*)(int, int, const char*, struct stat64*, int)>("__fxstatat64");
     if (real_fn == nullptr) {
-        return missing();
+        return real::missing();
     }
     char buffer[4096];
     return real_fn(version, dirfd, redirect_path(path, buffer), st, flags);

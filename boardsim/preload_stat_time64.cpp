@@ -18,16 +18,6 @@ using path_stat = int (*)(const char*, struct stat*);
 using fd_stat = int (*)(int, struct stat*);
 using at_stat = int (*)(int, const char*, struct stat*, int);
 
-template <typename F>
-F next(const char* name) {
-    return reinterpret_cast<F>(real::next_symbol(name));
-}
-
-int missing() {
-    errno = ENOSYS;
-    return -1;
-}
-
 }  // namespace
 
 extern "C" {
@@ -36,35 +26,36 @@ int __stat64_time64(const char* path, struct stat* st) {
     if (names_device_node(AT_FDCWD, path, 0)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<path_stat>("__stat64_time64");
+    static const auto real_fn = real::next<path_stat>("__stat64_time64");
     char buffer[4096];
-    return real_fn == nullptr ? missing() : real_fn(redirect_path(path, buffer), st);
+    return real_fn == nullptr ? real::missing() : real_fn(redirect_path(path, buffer), st);
 }
 
 int __lstat64_time64(const char* path, struct stat* st) {
     if (names_device_node(AT_FDCWD, path, 0)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<path_stat>("__lstat64_time64");
+    static const auto real_fn = real::next<path_stat>("__lstat64_time64");
     char buffer[4096];
-    return real_fn == nullptr ? missing() : real_fn(redirect_path(path, buffer), st);
+    return real_fn == nullptr ? real::missing() : real_fn(redirect_path(path, buffer), st);
 }
 
 int __fstat64_time64(int fd, struct stat* st) {
     if (is_device_descriptor(fd)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<fd_stat>("__fstat64_time64");
-    return real_fn == nullptr ? missing() : real_fn(fd, st);
+    static const auto real_fn = real::next<fd_stat>("__fstat64_time64");
+    return real_fn == nullptr ? real::missing() : real_fn(fd, st);
 }
 
 int __fstatat64_time64(int dirfd, const char* path, struct stat* st, int flags) {
     if (names_device_node(dirfd, path, flags)) {
         return device_node_stat(st);
     }
-    static const auto real_fn = next<at_stat>("__fstatat64_time64");
+    static const auto real_fn = real::next<at_stat>("__fstatat64_time64");
     char buffer[4096];
-    return real_fn == nullptr ? missing() : real_fn(dirfd, redirect_path(path, buffer), st, flags);
+    return real_fn == nullptr ? real::missing()
+                              : real_fn(dirfd, redirect_path(path, buffer), st, flags);
 }
 
 }  // extern "C"

@@ -5,14 +5,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace boardsim::real {
+#include <cerrno>
 
-namespace {
-template <typename F>
-F next(const char* name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-}  // namespace
+namespace boardsim::real {
 
 // open goes straight to the kernel: it must work before dlsym can be trusted
 // (the dynamic loader itself opens files early) and needs no lookup.
@@ -72,6 +67,11 @@ int unlink(const char* path) {
 ssize_t readlink(const char* path, char* buffer, size_t size) {
     static auto fn = next<ssize_t (*)(const char*, char*, size_t)>("readlink");
     return fn(path, buffer, size);
+}
+
+int missing() {
+    errno = ENOSYS;
+    return -1;
 }
 
 void* next_symbol(const char* name) {

@@ -25,4 +25,13 @@ ssize_t readlink(const char* path, char* buffer, size_t size);
 // The C library's own definition of an exported name; nullptr if it has none.
 void* next_symbol(const char* name);
 
+// The same, typed as the function it is.
+template <typename F>
+F next(const char* name) {
+    return reinterpret_cast<F>(next_symbol(name));
+}
+
+// What a wrapper answers for a form this C library does not export.
+int missing();
+
 }  // namespace boardsim::real
