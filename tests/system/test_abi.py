@@ -74,3 +74,24 @@ def test_record_sizes_of_the_32_bit_abi(kernel_abi):
     assert kernel_abi["sizeof v4l2_capability"] == 104
     assert kernel_abi["sizeof v4l2_jpegcompression"] == 140
     assert kernel_abi["sizeof v4l2_requestbuffers"] == 20
+
+
+# The C library's calls whose 32-bit forms fail on a file past 2 GiB (or on a
+# size that does not fit in 32 bits): a capture to a file reaches that size
+# within minutes, so the board's programs must call only the 64-bit forms.
+NARROW_FILE_CALLS = {"open", "openat", "creat", "fopen", "freopen", "mmap", "lseek", "ftruncate",
+                     "truncate", "stat", "fstat", "lstat", "fstatat", "fseeko", "ftello",
+                     "__xstat", "__fxstat", "__lxstat", "__fxstatat"}
+
+
+@pytest.mark.parametrize("program", ["vcapture", "sensreg", "sensdump", "isptune", "fdiv"])
+def test_programs_use_64_bit_file_offsets(programs, program):
+    exe = programs.bindir / program
+    if exe.read_bytes()[4] != 1:  # ELF class: 1 is 32-bit
+        pytest.skip("a 64-bit build has 64-bit file offsets in every form")
+    table = subprocess.run(["readelf", "--dyn-syms", "--wide", str(exe)], check=True,
+                           stdout=subprocess.PIPE, text=True).stdout
+    imported = {line.split()[7].split("@")[0] for line in table.splitlines()
+                if len(line.split()) >= 8 and line.split()[6] == "UND"}
+    assert "open64" in imported or program == "fdiv"
+    assert imported & NARROW_FILE_CALLS == set()
