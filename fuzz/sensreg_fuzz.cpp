@@ -53,6 +53,13 @@ uint16_t* register_at(uint64_t reg) {
     if (reg > 0xFF) {
         std::abort();  // the library only ever names 8-bit registers
     }
+    // The library selects the page before every access, so an access in a
+    // page beyond 2 means sensreg took a page it should have refused. The
+    // page register itself takes any value: "reg 0 0xF0 7" is a user's own
+    // write of it.
+    if (sensor.page > 2) {
+        std::abort();
+    }
     return &sensor.registers[sensor.page][reg];
 }
 
@@ -77,9 +84,6 @@ int write_register(const dbg_register_record* record) {
         std::abort();  // values are 16 bits wide
     }
     if (record->reg == MT9D131_REG_PAGE) {
-        if (value > 2) {
-            std::abort();  // sensreg must have refused such a page
-        }
         sensor.page = value;
     } else if (sensor.page == 1 && record->reg == MT9D131_REG_VAR_DATA) {
         *variable_data() = value;
