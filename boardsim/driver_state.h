@@ -9,6 +9,16 @@
 
 namespace boardsim {
 
+inline constexpr uint32_t kMaxBuffers = 64 + 32;
+
+// What the last dequeue of a buffer reported of its frame. A query of the
+// buffer reports it again, from any process, as a driver does: a hand-off
+// peer learns the frame's size and time stamp that way.
+struct filled_buffer {
+    uint32_t bytesused, sequence;
+    int32_t tv_sec, tv_usec;
+};
+
 // The file's layout; the magic is "MXCV4L2".
 struct driver_state {
     char magic[8];
@@ -17,6 +27,7 @@ struct driver_state {
     int32_t quality;
     int32_t rotate, awb, autogain;
     uint32_t buf_count, buf_length;
+    filled_buffer filled[kMaxBuffers];  // by index; zero until first filled
 };
 
 // The driver's state, set to the driver's defaults when new; nullptr when

@@ -165,6 +165,20 @@ long sequence_in(const peer& p, uint8_t index) {
     return static_cast<long>(bits_from_row(row, pix.width));
 }
 
+// What a query of the handed buffer reports of its frame, as a peer that
+// stamps or sizes the frame reads it.
+void log_query(const peer& p, uint8_t index) {
+    abi::buffer query{};
+    query.index = index;
+    query.type = 1;
+    query.memory = 1;
+    if (ioctl(p.device, abi::QUERYBUF, &query) == 0) {
+        log_line("peer query " + std::to_string(index) + " sequence=" +
+                 std::to_string(query.sequence) + " bytesused=" + std::to_string(query.bytesused) +
+                 " time=" + std::to_string(query.tv_sec) + "." + std::to_string(query.tv_usec));
+    }
+}
+
 // False when the answer cannot be written: vcapture is gone.
 bool send_answer(peer* p, uint8_t answer) {
     log_line("peer answer " + std::to_string(answer));
@@ -181,6 +195,7 @@ bool take_frame(peer* p, const options& o, uint8_t index) {
     ++p->frames;
     log_line("peer frame " + std::to_string(index) +
              " seq=" + std::to_string(sequence_in(*p, index)));
+    log_query(*p, index);
     if (o.delay_ms > 0) {
         const timespec pause{o.delay_ms / 1000, (o.delay_ms % 1000) * 1000000L};
         nanosleep(&pause, nullptr);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <string>
 
 #include "board_abi.h"
@@ -82,6 +83,7 @@ int reqbufs(uint32_t file, abi::requestbuffers* r) {
     d->buf_count = count;
     d->buf_length = (d->sizeimage + kPage - 1) / kPage * kPage;
     forget_queued_buffers();
+    std::fill(std::begin(d->filled), std::end(d->filled), filled_buffer{});
     const bool allocated = open_buffers(d);
     if (!allocated || count == 0) {
         stream_release(file);  // no buffers: nothing to own
@@ -108,7 +110,11 @@ int querybuf(abi::buffer* b) {
     b->flags = abi::kBufFlagMapped | kTimestampFlags |
                (g_stream.queued[b->index] ? abi::kBufFlagQueued : 0);
     b->field = 1;
-    b->bytesused = 0;
+    const filled_buffer& filled = d->filled[b->index];
+    b->bytesused = filled.bytesused;
+    b->sequence = filled.sequence;
+    b->tv_sec = filled.tv_sec;
+    b->tv_usec = filled.tv_usec;
     return 0;
 }
 

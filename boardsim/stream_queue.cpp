@@ -73,7 +73,7 @@ int wait_until_deliverable(int fd, const driver_state* d) {
 }
 
 int dqbuf(int fd, abi::buffer* b) {
-    const driver_state* d = driver();
+    driver_state* d = driver();
     if (b->type != 1 || b->memory != 1 || !g_stream.streaming) {
         return -EINVAL;
     }
@@ -99,6 +99,7 @@ int dqbuf(int fd, abi::buffer* b) {
     b->memory = 1;
     b->offset = index * d->buf_length;
     b->length = d->buf_length;
+    d->filled[index] = filled_buffer{used, seq, b->tv_sec, b->tv_usec};
     return 0;
 }
 

@@ -8,10 +8,10 @@
 #include <ctime>
 
 #include "board_abi.h"
+#include "driver_state.h"
 
 namespace boardsim {
 
-inline constexpr uint32_t kMaxBuffers = 64 + 32;
 // Every buffer's time stamp is taken from the monotonic clock when the frame
 // is complete, and a driver says so in each buffer's flags.
 inline constexpr uint32_t kTimestampFlags = abi::kBufFlagTimestampMonotonic;
@@ -19,7 +19,7 @@ inline constexpr uint32_t kTimestampFlags = abi::kBufFlagTimestampMonotonic;
 struct process_stream {
     bool streaming = false;
     uint32_t queue[kMaxBuffers];  // FIFO of queued indices
-    uint32_t head = 0;  // the oldest queued
+    uint32_t head = 0;            // the oldest queued
     uint32_t size = 0;
     bool queued[kMaxBuffers] = {};
     uint32_t next_seq = 0;

@@ -61,6 +61,19 @@ def test_jpeg_buffers_are_readable_by_the_peer(board, tmp_path):
         "peer frame 0 seq=0", "peer frame 1 seq=1", "peer frame 0 seq=2"]
 
 
+def test_the_peer_queries_the_frame_the_driver_filled(board, tmp_path):
+    # A peer learns a frame's size and time stamp by querying its buffer:
+    # the query reports what vcapture's dequeue of that buffer reported.
+    status, _ = handoff(board, tmp_path, ["320", "240", "-format", "jpeg", "-count", "4", "-quiet"])
+    assert status == 0
+    trace = board.trace()
+    dequeued = [l.split()[1:4] for l in trace if l.startswith("VIDIOC_DQBUF index")]
+    queried = [l.split()[2:5] for l in trace if l.startswith("peer query")]
+    assert [[f"index={q[0]}", q[1], q[2]] for q in queried] == dequeued
+    stamps = [float(l.split()[-1][5:]) for l in trace if l.startswith("peer query")]
+    assert all(s > 0 for s in stamps) and stamps == sorted(stamps)
+
+
 def test_skipped_frames_are_not_handed_over(board, tmp_path):
     status, _ = handoff(board, tmp_path, ["64", "48", "-count", "5", "-skip", "2", "-quiet"])
     assert status == 0
