@@ -2,7 +2,7 @@
 # made by CPack's DEB generator (tools/package.sh drives it):
 #   tools      camboard-tools        the programs with their manual pages
 #   gstreamer  gstreamer1.0-vxrate   the element with its manual page
-#   liveview   camboard-liveview     the web page and CGI scripts for busybox httpd
+#   liveview   camboard-liveview     the web page, CGI scripts and systemd units
 # The simulator has no install rule and so is in no package.
 
 set(CAMBOARD_PACKAGES tools:camboard-tools gstreamer:gstreamer1.0-vxrate
@@ -82,8 +82,10 @@ set(CPACK_DEBIAN_LIVEVIEW_PACKAGE_DEPENDS
 set(CPACK_DEBIAN_LIVEVIEW_DESCRIPTION
 "camera live view in the browser, served by busybox httpd
 A web page that plays the camera's MJPEG stream, with two CGI scripts for
-busybox httpd: the stream, written by vcapture for as long as the viewer
-stays, and a single JPEG snapshot. A systemd unit starts httpd on port 80.")
+busybox httpd: the stream, for as long as the viewer stays, and a single
+JPEG snapshot. Any number of viewers watch at once: the scripts relay from
+vshare, which serves them all from one capture. Two systemd units start
+vshare and httpd on port 80.")
 # The server's configuration is the administrator's: dpkg keeps their changes.
 file(CONFIGURE OUTPUT packaging/liveview/conffiles
      CONTENT "${CMAKE_INSTALL_FULL_SYSCONFDIR}/camboard-liveview/httpd.conf\n")
