@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -24,13 +25,13 @@ struct capture_command {
     std::string width, height, qscale, fps, base;
     char* argv[13];
 
-    capture_command(const vshare_options& options, const std::string& handoff_base)
+    capture_command(const vshare_options& options, std::string handoff_base)
         : path(options.vcapture),
           width(std::to_string(options.width)),
           height(std::to_string(options.height)),
           qscale(std::to_string(options.qscale)),
           fps(std::to_string(options.fps)),
-          base(handoff_base),
+          base(std::move(handoff_base)),
           argv{program_name(options.vcapture),
                width.data(),
                height.data(),
@@ -44,6 +45,9 @@ struct capture_command {
                base.data(),
                const_cast<char*>("-quiet"),
                nullptr} {}
+    // argv points into the strings above.
+    capture_command(const capture_command&) = delete;
+    capture_command& operator=(const capture_command&) = delete;
 };
 
 // vcapture starts with the signal dispositions and mask of a plain
