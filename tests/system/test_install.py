@@ -12,8 +12,8 @@ from pathlib import Path
 import pytest
 
 PACKAGES = ["camboard-tools", "gstreamer1.0-vxrate", "camboard-liveview"]
-PROGRAMS = ["vcapture", "sensreg", "sensdump", "isptune", "fdiv"]
-PAGES = ["man1/vcapture.1", "man1/fdiv.1", "man7/vxrate.7", "man8/sensreg.8",
+PROGRAMS = ["vcapture", "vshare", "sensreg", "sensdump", "isptune", "fdiv"]
+PAGES = ["man1/vcapture.1", "man1/vshare.1", "man1/fdiv.1", "man7/vxrate.7", "man8/sensreg.8",
          "man8/sensdump.8", "man8/isptune.8"]
 WWW = "share/camboard-liveview/www"
 
