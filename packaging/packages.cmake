@@ -62,8 +62,10 @@ set(CPACK_DEBIAN_TOOLS_DESCRIPTION
 "tools of the camboard network camera: capture, sensor and module tuning
 vcapture streams frames from the board's V4L2 capture driver to a file,
 standard output or an MJPEG multipart body (for an HTTP server), and can
-share its capture buffers with a peer process. sensreg and sensdump read
-and write the registers and firmware variables of the MT9D131 image sensor.
+share its capture buffers with a peer process; vshare is such a peer, which
+serves the camera's live view to any number of viewers from one capture.
+sensreg and sensdump read and write the registers and firmware variables of
+the MT9D131 image sensor.
 isptune reads and writes the image properties of the Pixim camera module on
 the serial line and saves and restores its configuration. fdiv divides two
 numbers.")
