@@ -43,7 +43,7 @@ fi
 # CGI scripts (the relays). One signal to a group reaches them all.
 sharer= server=
 stop() {  # PID: SIGTERM to the process, after 5 s SIGKILL to what is left of its group
-    kill -TERM "$1" 2>/dev/null || return 0
+    kill -TERM "$1" 2>/dev/null || true
     for _ in $(seq 50); do
         kill -0 -- "-$1" 2>/dev/null || break
         sleep 0.1

@@ -34,15 +34,20 @@ class Demo:
     """demo/serve.sh, the part of tools/demo.sh after the build, with this
     build's programs, in a session of its own."""
 
-    def __init__(self, programs, work, settings=None):
+    def __init__(self, programs, work, settings=None, cwd=None):
         self.programs, self.work = programs, work
         self.www, self.sim = work / "www", work / "sim"
         self.port = free_port()
         self.url = f"http://127.0.0.1:{self.port}/"
+        paths = [SERVE, work, programs.path("vcapture"), programs.path("vshare"), self.preload]
+        if cwd is not None:
+            # As a user types it: every path relative to where they are.
+            paths = [os.path.relpath(p, cwd) for p in paths]
+        script, work_dir, *files = (str(p) for p in paths)
         self.proc = subprocess.Popen(
-            ["bash", str(SERVE), str(self.port), str(work), str(programs.path("vcapture")),
-             str(programs.path("vshare")), self.preload, *programs.emulator],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
+            ["bash", script, str(self.port), work_dir, *files, *programs.emulator],
+            cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True,
             # Simulator settings reach vcapture through vshare.
             env={**os.environ, **(settings or {})},
             # As from a terminal, even where this test runs with SIGINT ignored
@@ -206,6 +211,32 @@ def picture_size(jpeg, tmp_path):
                             stderr=subprocess.PIPE, timeout=60)
     assert result.returncode == 0 and result.stderr == b"", result.stderr.decode()
     return result.stdout.decode().strip()
+
+
+# --- the server script ---------------------------------------------------------------------
+
+def test_server_script_takes_paths_relative_to_where_it_runs(programs, tmp_path):
+    # As tools/demo.sh runs it, from the top of the clone.
+    demo = Demo(programs, tmp_path / "work", cwd=SERVE.parents[1])
+    try:
+        status, _, body = demo.get("/cgi-bin/snapshot")
+        assert status.split()[1] == "200" and body[:2] == b"\xff\xd8"
+    finally:
+        demo.stop()
+
+
+def test_server_script_ends_everything_when_vshare_dies(demo):
+    viewer = Viewer(demo)
+    viewer.parts(1)
+    sharers = [pid for pid, c in demo.processes() if "-vcapture" in c.split()]
+    assert len(sharers) == 1, demo.processes()
+    os.kill(sharers[0], signal.SIGKILL)
+    # Not a site that answers 503 to everyone: the script says so and ends.
+    assert demo.proc.wait(timeout=60) == 1
+    assert wait_for(lambda: demo.processes() == [], 10), demo.processes()
+    assert not demo.accepts()
+    viewer.rest()  # the stream ends instead of hanging
+    viewer.close()
 
 
 # --- the snapshot ---------------------------------------------------------------------------
