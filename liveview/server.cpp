@@ -15,6 +15,9 @@ namespace {
 // Slots of the poll set before the viewers'.
 enum fixed_slot : size_t { kSignals, kListener, kCapture, kViewers };
 
+// How long the listener rests after running out of descriptors.
+constexpr int64_t kAcceptPauseMs = 500;
+
 // How long vcapture and the viewers get to end in order after SIGTERM.
 constexpr int64_t kShutdownGraceMs = 5000;
 
@@ -58,7 +61,8 @@ bool vshare_server::finished() const {
 void vshare_server::wait_for_events() {
     poll_set_.clear();
     poll_set_.push_back({signals_.fd(), POLLIN, 0});
-    poll_set_.push_back({listener_.fd(), POLLIN, 0});
+    const bool accepting = now_ms_ >= accept_paused_until_ms_;
+    poll_set_.push_back({accepting ? listener_.fd() : -1, POLLIN, 0});
     poll_set_.push_back({capture_.output(), POLLIN, 0});
     for (const viewer& each : viewers_) {
         const short events = each.out.busy() ? POLLIN | POLLOUT : POLLIN;
@@ -104,13 +108,17 @@ void vshare_server::take_signals() {
 void vshare_server::accept_viewers() {
     for (;;) {
         const int fd = accept4(listener_.fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                error(0, errno, "can't accept a viewer");
-            }
-            return;
+        if (fd >= 0) {
+            viewers_.emplace_back(unique_fd(fd), now_ms_);
+            continue;
         }
-        viewers_.emplace_back(unique_fd(fd), now_ms_);
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // The connection stays queued; taking it again at once would
+            // spin. It is tried again a moment later.
+            error(0, errno, "can't accept a viewer");
+            accept_paused_until_ms_ = now_ms_ + kAcceptPauseMs;
+        }
+        return;
     }
 }
 
@@ -147,7 +155,9 @@ void vshare_server::drop_stalled_viewers() {
     for (viewer& each : viewers_) {
         const int64_t since = each.stalled_since_ms();
         if (since >= 0 && now_ms_ - since >= options_.drop_ms && each.phase != viewer_phase::done) {
-            error(0, 0, "viewer dropped: it took nothing for %g s",
+            error(0, 0,
+                  each.phase == viewer_phase::request ? "viewer dropped: no request for %g s"
+                                                      : "viewer dropped: it took nothing for %g s",
                   static_cast<double>(options_.drop_ms) / 1000);
             each.phase = viewer_phase::done;
         }
@@ -226,6 +236,7 @@ int vshare_server::poll_timeout() const {
         }
     };
     consider(linger_deadline_ms_);
+    consider(accept_paused_until_ms_ > now_ms_ ? accept_paused_until_ms_ : -1);
     consider(shutdown_deadline_ms_);
     for (const viewer& each : viewers_) {
         const int64_t since = each.stalled_since_ms();

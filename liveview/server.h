@@ -49,6 +49,7 @@ class vshare_server final : private frame_receiver {
     int64_t now_ms_ = 0;
     int64_t linger_deadline_ms_ = -1;
     int64_t shutdown_deadline_ms_ = -1;
+    int64_t accept_paused_until_ms_ = 0;
     bool stopping_ = false;
     uint64_t parts_sent_ = 0;
     uint64_t bytes_copied_ = 0;  // of viewers already gone
