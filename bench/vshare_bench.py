@@ -10,10 +10,11 @@ Prints, for each number of viewers N:
 - the reference: N separate vcapture processes, each on a simulated device of
   its own (its own BOARDSIM_DIR), each writing an MJPEG body into a pipe for
   one viewer; their CPU time per frame (one frame to each of the N viewers).
-Then the simulator's own cost per JPEG frame (dq_baseline: its bare dequeue
-and queue, the picture's encoding included), which every capture pays, and
-the bytes copied per frame with 16 viewers at the camera's own pace (15
-frames a second), which viewers on a local socket keep up with.
+The live view's cost is also shown above the simulator's own cost per JPEG
+frame (dq_baseline: its bare dequeue and queue, the picture's encoding
+included), which every capture pays. Last, the bytes copied per frame with 16
+viewers at the camera's own pace (15 frames a second), which viewers on a
+local socket keep up with.
 
 The viewers read and discard on their sockets; their own cost is not counted.
 
@@ -154,33 +155,41 @@ def separate_captures(viewers, workdir, frames):
     return cpu, wall
 
 
+def simulator_alone(workdir, frames=300):
+    """CPU seconds per frame of dq_baseline: the simulator's bare dequeue and
+    queue of JPEG frames, the picture's encoding included."""
+    baseline = Path(workdir) / "baseline"
+    baseline.mkdir()
+    before = os.times()
+    subprocess.run([str(BUILD / "bin" / "dq_baseline"), "640", "480", "jpeg", str(frames)],
+                   env=env(baseline), check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    after = os.times()
+    return (after.children_user - before.children_user
+            + after.children_system - before.children_system) / frames
+
+
 def main():
     print(f"The live view against the unpaced simulator, 640x480 JPEG (qscale 80), "
           f"{SECONDS:g} s a run")
     print("live view: vshare + its vcapture (+ simulator) serving N viewers on its socket;")
+    print("  above sim: its cpu/frame above the simulator's own (dq_baseline, same run)")
     print("separate: N vcapture processes, each on a device of its own, each into a pipe")
-    print(f"{'viewers':>7}  {'live fps':>9}{'cpu/frame':>11}{'copied/frame':>14}"
+    print(f"{'viewers':>7}  {'live fps':>9}{'cpu/frame':>11}{'above sim':>11}{'copied/frame':>14}"
           f"  {'separate fps':>13}{'cpu/frame':>11}{'ratio':>8}")
     with tempfile.TemporaryDirectory() as workdir:
+        sim = simulator_alone(workdir) * 1e6
         for n in VIEWERS:
             cpu, wall, frames, copied = live_view(n, workdir)
             # As many frames for each separate capture as the live view shared.
             sep_cpu, sep_wall = separate_captures(n, workdir, frames)
             live_per_frame = cpu / frames * 1e6
             sep_per_frame = sep_cpu / frames * 1e6
-            print(f"{n:>7}  {frames / wall:>9.1f}{live_per_frame:>9.0f}us{copied / frames:>12.0f} B"
+            print(f"{n:>7}  {frames / wall:>9.1f}{live_per_frame:>9.0f}us"
+                  f"{live_per_frame - sim:>9.0f}us{copied / frames:>12.0f} B"
                   f"  {frames / sep_wall:>13.1f}{sep_per_frame:>9.0f}us"
                   f"{sep_per_frame / live_per_frame:>7.1f}x")
-        baseline = Path(workdir) / "baseline"
-        baseline.mkdir()
-        before = os.times()
-        subprocess.run([str(BUILD / "bin" / "dq_baseline"), "640", "480", "jpeg", "300"],
-                       env=env(baseline), check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
-        after = os.times()
-        base_cpu = (after.children_user - before.children_user
-                    + after.children_system - before.children_system)
-        print(f"the simulator alone (dq_baseline): {base_cpu / 300 * 1e6:.0f}us per frame")
+        print(f"the simulator alone (dq_baseline): {sim:.0f}us per frame")
         _, _, frames, copied = live_view(16, workdir, paced=True)
         print(f"paced at 15 frames a second, 16 viewers: {frames} frames, "
               f"{copied / max(frames, 1):.0f} bytes copied per frame")
