@@ -419,6 +419,18 @@ def test_a_vcapture_that_cannot_be_run(board, share_factory, tmp_path):
             or board.programs.emulator and "vshare: vcapture ended (exit status 127)" in err)
 
 
+def test_a_capture_that_gives_no_frame_is_given_up(board, share_factory):
+    # vcapture drops every frame the driver fills with nothing.
+    share = share_factory(*SIZE, settings={"frame_fault": "empty"})
+    asked = time.monotonic()
+    with share.connect() as s:
+        assert receive_all(s) == UNAVAILABLE
+    assert time.monotonic() - asked >= 9
+    assert "vshare: vcapture gave no frame in 10 s" in own_lines(share.stderr())
+    wait_until(lambda: share.captures() == [], bound(board, 10), "vcapture left")
+    assert share.proc.poll() is None
+
+
 def test_vcapture_dying_mid_stream_closes_the_bodies(board, share):
     readers = [Reader(share) for _ in range(2)]
     wait_until(lambda: all(r.parts() >= 2 for r in readers), bound(board, 60), "parts")
