@@ -12,10 +12,11 @@ capture_session::capture_session(const vshare_options& options, const std::strin
       handoff_base_(socket_dir + "/vshare-handoff"),
       buffers_(handoff_base_ + "_r") {}
 
-bool capture_session::start() {
+bool capture_session::start(int64_t now_ms) {
     if (!process_.start(options_, handoff_base_)) {
         return false;
     }
+    started_ms_ = now_ms;
     state_ = capture_state::starting;
     had_frames_ = false;
     asked_ = false;

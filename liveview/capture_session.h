@@ -40,7 +40,7 @@ class capture_session {
     [[nodiscard]] capture_state state() const { return state_; }
     [[nodiscard]] int output() const { return process_.output(); }
     // Starts vcapture; false (reported) when it cannot be run.
-    bool start();
+    bool start(int64_t now_ms);
     // Asks vcapture to stop; SIGKILL when `now` is true.
     void stop(bool now);
     // Handles what vcapture wrote: map requests, and frames, each passed
@@ -49,6 +49,8 @@ class capture_session {
     // After SIGCHLD: how the capture ended, once it has.
     std::optional<capture_end> reap();
     [[nodiscard]] uint64_t frames() const { return frames_; }
+    // When the running vcapture was started (monotonic milliseconds).
+    [[nodiscard]] int64_t started_ms() const { return started_ms_; }
 
   private:
     void take_byte(uint8_t byte, frame_receiver* receiver);
@@ -63,4 +65,5 @@ class capture_session {
     bool had_frames_ = false;
     bool asked_ = false;
     uint64_t frames_ = 0;  // over every run
+    int64_t started_ms_ = 0;
 };

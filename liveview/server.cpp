@@ -15,6 +15,9 @@ namespace {
 // Slots of the poll set before the viewers'.
 enum fixed_slot : size_t { kSignals, kListener, kCapture, kViewers };
 
+// How long a starting vcapture may take to hand over its first frame.
+constexpr int64_t kFirstFrameMs = 10000;
+
 // How long the listener rests after running out of descriptors.
 constexpr int64_t kAcceptPauseMs = 500;
 
@@ -191,12 +194,17 @@ void vshare_server::steer_capture() {
                                     [](const viewer& each) { return each.wants_frames(); });
     switch (capture_.state()) {
         case capture_state::idle:
-            if (wanted && !capture_.start()) {
+            if (wanted && !capture_.start(now_ms_)) {
                 frame_fanout::refuse_waiting(viewers_, now_ms_);
             }
             linger_deadline_ms_ = -1;
             break;
         case capture_state::starting:
+            if (now_ms_ - capture_.started_ms() >= kFirstFrameMs) {
+                give_up_capture();
+                break;
+            }
+            [[fallthrough]];
         case capture_state::running:
             if (wanted) {
                 linger_deadline_ms_ = -1;
@@ -211,6 +219,15 @@ void vshare_server::steer_capture() {
         case capture_state::stopping:
             break;  // a new capture starts once this one is reaped
     }
+}
+
+// A vcapture that runs but hands over no frame (every one dropped, say)
+// would keep its waiting clients forever.
+void vshare_server::give_up_capture() {
+    error(0, 0, "vcapture gave no frame in %" PRId64 " s", kFirstFrameMs / 1000);
+    frame_fanout::refuse_waiting(viewers_, now_ms_);
+    capture_.stop(false);
+    linger_deadline_ms_ = -1;
 }
 
 void vshare_server::begin_shutdown() {
@@ -236,6 +253,9 @@ int vshare_server::poll_timeout() const {
         }
     };
     consider(linger_deadline_ms_);
+    if (capture_.state() == capture_state::starting) {
+        consider(capture_.started_ms() + kFirstFrameMs);
+    }
     consider(accept_paused_until_ms_ > now_ms_ ? accept_paused_until_ms_ : -1);
     consider(shutdown_deadline_ms_);
     for (const viewer& each : viewers_) {

@@ -35,6 +35,7 @@ class vshare_server final : private frame_receiver {
     void drop_stalled_viewers();
     void sweep_viewers();
     void steer_capture();
+    void give_up_capture();
     void begin_shutdown();
     [[nodiscard]] int poll_timeout() const;
     void print_summary() const;

@@ -233,6 +233,12 @@ class Reader(threading.Thread):
 def test_four_viewers_share_one_capture_and_get_the_same_frames(board, share, tmp_path):
     readers = [Reader(share) for _ in range(4)]
     wait_until(lambda: all(r.parts() >= 12 for r in readers), bound(board, 60), "parts")
+    if not board.programs.emulator:  # (the emulator has descriptors of its own)
+        # vcapture inherits no viewer's socket: it would hold the viewer's
+        # connection open after vshare has closed it.
+        capture, = share.captures()
+        links = [os.readlink(f) for f in Path(f"/proc/{capture}/fd").iterdir()]
+        assert [l for l in links if l.startswith("socket:")] == []
     bodies = [r.finish() for r in readers]
     assert share.streamons() == 1  # one capture serves them all
     runs = []
@@ -417,6 +423,18 @@ def test_a_vcapture_that_cannot_be_run(board, share_factory, tmp_path):
     err = own_lines(share.stderr())
     assert (f"vshare: can't run {tmp_path}/missing: No such file or directory" in err
             or board.programs.emulator and "vshare: vcapture ended (exit status 127)" in err)
+
+
+def test_a_capture_that_gives_no_frame_is_given_up(board, share_factory):
+    # vcapture drops every frame the driver fills with nothing.
+    share = share_factory(*SIZE, settings={"frame_fault": "empty"})
+    asked = time.monotonic()
+    with share.connect() as s:
+        assert receive_all(s) == UNAVAILABLE
+    assert time.monotonic() - asked >= 9
+    assert "vshare: vcapture gave no frame in 10 s" in own_lines(share.stderr())
+    wait_until(lambda: share.captures() == [], bound(board, 10), "vcapture left")
+    assert share.proc.poll() is None
 
 
 def test_vcapture_dying_mid_stream_closes_the_bodies(board, share):
