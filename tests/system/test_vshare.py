@@ -328,7 +328,9 @@ def test_a_stalled_viewer_is_dropped_without_slowing_the_others(board, share_fac
     start, before = time.monotonic(), readers[0].parts()
     wait_until(lambda: "viewer dropped" in share.stderr(), bound(board, 30), "no drop")
     with_stall = (readers[0].parts() - before) / (time.monotonic() - start)
-    assert with_stall > alone / 2
+    # Were the others held up by it, they would get next to nothing until
+    # it is dropped.
+    assert with_stall > alone / 3
     # The stalled viewer's socket is closed: what it holds ends there.
     stalled.settimeout(bound(board, 10))
     held = receive_all(stalled)
