@@ -399,6 +399,22 @@ def test_sigterm_closes_every_body_and_leaves_nothing_running(board, share):
     assert "vcapture: Stop signal 'Terminated' received" in err
 
 
+def test_sigterm_with_a_stalled_viewer_ends_within_the_drop_time(board, share_factory):
+    share = share_factory(*SIZE, "-drop", "1")
+    reader = Reader(share)
+    stalled = share.connect()  # takes nothing: its rest waits when the stop comes
+    wait_until(lambda: reader.parts() >= 20, bound(board, 60), "parts")
+    stopped = time.monotonic()
+    assert share.stop() == 0
+    assert time.monotonic() - stopped < bound(board, 8)
+    reader.join(timeout=30)
+    assert parts_of(reader.finish())[1] == CLOSING
+    stalled.settimeout(bound(board, 10))
+    assert receive_all(stalled).startswith(STREAM_HEAD)
+    stalled.close()
+    assert share.captures() == []
+
+
 @pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM])
 def test_stop_signal_while_idle(board, share, sig):
     assert share.stop(sig) == 0
