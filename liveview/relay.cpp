@@ -50,25 +50,33 @@ ssize_t move_some(int socket, bool* splice_works) {
 }
 
 // Copies until the server ends the response or the reader of standard
-// output goes away.
-void copy_response(int socket) {
+// output goes away. False when the server ended it without a byte.
+bool copy_response(int socket) {
     bool splice_works = true;
+    bool answered = false;
     for (;;) {
         pollfd watch[2] = {{socket, POLLIN, 0}, {1, 0, 0}};
         if (poll(watch, 2, -1) < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            return;
+            return answered;
         }
         if ((watch[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-            return;  // nobody reads the response any more
+            return true;  // nobody reads the response any more
         }
         const ssize_t moved = move_some(socket, &splice_works);
         if (moved == 0 || (moved < 0 && errno != EINTR && errno != EAGAIN)) {
-            return;
+            return answered;
         }
+        answered = answered || moved > 0;
     }
+}
+
+// The answer when no server gives one.
+int unreachable() {
+    write_all(1, kServerUnreachable.data(), kServerUnreachable.size());
+    return 1;
 }
 
 }  // namespace
@@ -78,15 +86,16 @@ int run_relay(const vshare_options& options) {
     const unique_fd socket = connect_unix(options.socket);
     if (!socket.valid()) {
         error(0, errno, "can't connect to %s", options.socket);
-        write_all(1, kServerUnreachable.data(), kServerUnreachable.size());
-        return 1;
+        return unreachable();
     }
     const std::string_view request = options.snapshot ? "snapshot\n" : "stream\n";
     if (!write_all(socket.get(), request.data(), request.size())) {
         error(0, errno, "can't send the request to %s", options.socket);
-        write_all(1, kServerUnreachable.data(), kServerUnreachable.size());
-        return 1;
+        return unreachable();
     }
-    copy_response(socket.get());
+    if (!copy_response(socket.get())) {
+        error(0, 0, "no answer from %s", options.socket);
+        return unreachable();
+    }
     return 0;
 }

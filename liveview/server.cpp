@@ -9,6 +9,7 @@
 #include <string>
 
 #include "monotonic_clock.h"
+#include "responses.h"
 
 namespace {
 
@@ -237,7 +238,7 @@ void vshare_server::begin_shutdown() {
     fanout_.end_all(viewers_, now_ms_);
     for (viewer& each : viewers_) {
         if (each.phase == viewer_phase::request) {
-            each.phase = viewer_phase::done;
+            each.finish(kUnavailable, now_ms_);  // its request may be on the way
         }
     }
     shutdown_deadline_ms_ = now_ms_ + std::max(options_.drop_ms, kShutdownGraceMs);

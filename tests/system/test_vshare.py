@@ -415,6 +415,20 @@ def test_sigterm_with_a_stalled_viewer_ends_within_the_drop_time(board, share_fa
     assert share.captures() == []
 
 
+def test_sigterm_answers_a_client_whose_request_has_not_come(board, share):
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    s.settimeout(bound(board, 30))
+    s.connect(str(share.socket))
+    with s:
+        # Accepted: vshare holds the listener and this connection.
+        sockets = lambda: sum(os.readlink(f).startswith("socket:")
+                              for f in Path(f"/proc/{share.proc.pid}/fd").iterdir())
+        wait_until(lambda: sockets() >= 2, bound(board, 30), "not accepted")
+        assert share.stop() == 0
+        assert receive_all(s) == UNAVAILABLE
+    assert share.captures() == []
+
+
 @pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM])
 def test_stop_signal_while_idle(board, share, sig):
     assert share.stop(sig) == 0
@@ -565,6 +579,25 @@ def test_relay_without_a_server(board, programs, tmp_path):
     assert result.stdout == UNREACHABLE
     assert result.stderr.decode() == (
         f"vshare: can't connect to {path}: No such file or directory\n")
+
+
+def test_relay_with_a_server_that_closes_without_an_answer(board, tmp_path):
+    path = tmp_path / "mute.sock"
+    mute = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    mute.bind(str(path))
+    mute.listen(1)
+
+    def serve():
+        connection, _ = mute.accept()
+        with connection:
+            connection.recv(64)  # the request, and not a byte back
+    server = threading.Thread(target=serve, daemon=True)
+    server.start()
+    result = board.run("vshare", "-relay", "-snapshot", "-socket", path)
+    server.join(timeout=30)
+    mute.close()
+    assert (result.returncode, result.stdout) == (1, UNREACHABLE)
+    assert result.stderr.decode() == f"vshare: no answer from {path}\n"
 
 
 def test_unknown_request_is_refused(board, share):
