@@ -2,7 +2,7 @@
 # made by CPack's DEB generator (tools/package.sh drives it):
 #   tools      camboard-tools        the programs with their manual pages
 #   gstreamer  gstreamer1.0-vxrate   the element with its manual page
-#   liveview   camboard-liveview     the web page and CGI scripts for busybox httpd
+#   liveview   camboard-liveview     the web page, CGI scripts and systemd units
 # The simulator has no install rule and so is in no package.
 
 set(CAMBOARD_PACKAGES tools:camboard-tools gstreamer:gstreamer1.0-vxrate
@@ -62,8 +62,10 @@ set(CPACK_DEBIAN_TOOLS_DESCRIPTION
 "tools of the camboard network camera: capture, sensor and module tuning
 vcapture streams frames from the board's V4L2 capture driver to a file,
 standard output or an MJPEG multipart body (for an HTTP server), and can
-share its capture buffers with a peer process. sensreg and sensdump read
-and write the registers and firmware variables of the MT9D131 image sensor.
+share its capture buffers with a peer process; vshare is such a peer, which
+serves the camera's live view to any number of viewers from one capture.
+sensreg and sensdump read and write the registers and firmware variables of
+the MT9D131 image sensor.
 isptune reads and writes the image properties of the Pixim camera module on
 the serial line and saves and restores its configuration. fdiv divides two
 numbers.")
@@ -82,8 +84,10 @@ set(CPACK_DEBIAN_LIVEVIEW_PACKAGE_DEPENDS
 set(CPACK_DEBIAN_LIVEVIEW_DESCRIPTION
 "camera live view in the browser, served by busybox httpd
 A web page that plays the camera's MJPEG stream, with two CGI scripts for
-busybox httpd: the stream, written by vcapture for as long as the viewer
-stays, and a single JPEG snapshot. A systemd unit starts httpd on port 80.")
+busybox httpd: the stream, for as long as the viewer stays, and a single
+JPEG snapshot. Any number of viewers watch at once: the scripts relay from
+vshare, which serves them all from one capture. Two systemd units start
+vshare and httpd on port 80.")
 # The server's configuration is the administrator's: dpkg keeps their changes.
 file(CONFIGURE OUTPUT packaging/liveview/conffiles
      CONTENT "${CMAKE_INSTALL_FULL_SYSCONFDIR}/camboard-liveview/httpd.conf\n")

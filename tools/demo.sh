@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs the main job on the simulated
-# board: vcapture streams MJPEG from the simulated camera through busybox
-# httpd to a page at http://127.0.0.1:8080/ (stop with Ctrl-C).
+# board: vcapture captures MJPEG from the simulated camera and vshare serves
+# it to every viewer through busybox httpd, on a page at
+# http://127.0.0.1:8080/ (stop with Ctrl-C).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,4 +22,5 @@ LD_PRELOAD=$build/lib/libboardsim.so "$build/bin/sensdump" 0 | sed -n 1,4p
 unset BOARDSIM_DIR
 echo
 # The server script stops everything it started on Ctrl-C (or SIGTERM).
-exec demo/serve.sh 8080 "$demo" "$build/bin/vcapture" "$build/lib/libboardsim.so"
+exec demo/serve.sh 8080 "$demo" "$build/bin/vcapture" "$build/bin/vshare" \
+    "$build/lib/libboardsim.so"

@@ -33,14 +33,32 @@ class Root:
     def __init__(self, path):
         self.path = Path(path)
 
-    def command(self, args, env=None):
+    def command(self, args, env=None, user=None):
         """A command line (a string for sh -c, or a list) run inside the root
         with the root's own environment: an ARM library in LD_PRELOAD must not
-        reach the host's chroot program."""
+        reach the host's chroot program. `user` ("USER:GROUP", as a unit's
+        User= and Group=) runs it as that user of the root."""
         if isinstance(args, str):
             args = ["/bin/sh", "-c", args]
         settings = [f"{k}={v}" for k, v in {**ENV, **(env or {})}.items()]
-        return ["/usr/sbin/chroot", str(self.path), "/usr/bin/env", "-i", *settings, *args]
+        identity = [f"--userspec={self.ids(user)}"] if user else []
+        return ["/usr/sbin/chroot", *identity, str(self.path), "/usr/bin/env", "-i", *settings,
+                *args]
+
+    def ids(self, user):
+        """USER:GROUP of the root as numbers, which the host's chroot takes
+        without looking the names up in its own files."""
+        name, group = user.split(":")
+        uid = self._id("etc/passwd", name)
+        gid = self._id("etc/group", group)
+        return f"{uid}:{gid}"
+
+    def _id(self, table, name):
+        for line in (self.path / table).read_text().splitlines():
+            fields = line.split(":")
+            if fields[0] == name:
+                return int(fields[2])
+        raise KeyError(f"{name} is not in the root's /{table}")
 
     def run(self, args, env=None, timeout=300, input=None):
         result = subprocess.run(self.command(args, env), input=input, stdout=subprocess.PIPE,
@@ -49,8 +67,8 @@ class Root:
         result.stderr = result.stderr.decode(errors="replace")
         return result
 
-    def popen(self, args, env=None, **kwargs):
-        return subprocess.Popen(self.command(args, env), **kwargs)
+    def popen(self, args, env=None, user=None, **kwargs):
+        return subprocess.Popen(self.command(args, env, user), **kwargs)
 
     def processes(self, program=None):
         """The processes that run inside this root (those of one program)."""

@@ -8,6 +8,8 @@ import signal
 import socket
 import subprocess
 import time
+from concurrent.futures import ThreadPoolExecutor
+from pathlib import Path
 
 import pytest
 
@@ -40,8 +42,8 @@ def test_no_package_carries_the_simulator(board):
     files = board.run("dpkg -L " + " ".join(PACKAGES)).stdout
     assert "boardsim" not in files and "pixim_emulator" not in files
     assert board.run("grep -rl -i -e boardsim -e LD_PRELOAD /usr/share/camboard-liveview "
-                     "/etc/camboard-liveview /lib/systemd/system/camboard-liveview.service"
-                     ).stdout == ""
+                     "/etc/camboard-liveview /lib/systemd/system/camboard-liveview.service "
+                     "/lib/systemd/system/camboard-vshare.service").stdout == ""
 
 
 # --- manual pages ------------------------------------------------------------------
@@ -123,23 +125,54 @@ def free_port():
         return s.getsockname()[1]
 
 
-class LiveView:
-    """busybox httpd started by the installed unit's own command line, on a
-    loopback port instead of port 80, with the simulator in its environment:
-    the CGI scripts and vcapture inherit it."""
+def unit_settings(board, unit):
+    """The [Service] settings of an installed systemd unit, as a dict."""
+    text = (board.path / "lib/systemd/system" / unit).read_text()
+    service = text.split("[Service]\n", 1)[1].split("\n[", 1)[0]
+    return dict(line.split("=", 1) for line in service.splitlines()
+                if line and not line.startswith("#"))
 
-    def __init__(self, board, sim):
+
+class LiveView:
+    """The live view as its installed units start it: vshare from
+    camboard-vshare.service's command line as the unit's user and group, with
+    the runtime directory systemd would make for it and the simulator in its
+    environment (vcapture inherits it), then busybox httpd from
+    camboard-liveview.service's command line on a loopback port instead of
+    port 80."""
+
+    RUNTIME = "run/camboard-liveview"
+
+    def __init__(self, board, sim, log):
         self.board, self.sim = board, sim
-        unit = (board.path / "lib/systemd/system/camboard-liveview.service").read_text()
-        command = re.search(r"^ExecStart=(.*)$", unit, re.M).group(1).split()
+        vshare = unit_settings(board, "camboard-vshare.service")
+        user = f"{vshare['User']}:{vshare['Group']}"
+        runtime = f"/run/{vshare['RuntimeDirectory']}"
+        assert runtime == f"/{self.RUNTIME}"
+        assert board.run(f"install -d -o {vshare['User']} -g {vshare['Group']} {runtime}"
+                         ).returncode == 0
+        with log.open("wb") as stderr:
+            self.sharer = board.popen(vshare["ExecStart"].split(), env=sim.env, user=user,
+                                      start_new_session=True, stdout=subprocess.DEVNULL,
+                                      stderr=stderr)
+        self.proc = None
+        # The CGI scripts' relays reach vshare on its default socket there.
+        socket_path = board.path / self.RUNTIME / "vshare.sock"
+        self._wait(socket_path.is_socket, self.sharer, lambda: log.read_text())
+        command = unit_settings(board, "camboard-liveview.service")["ExecStart"].split()
         self.port = free_port()
         command[command.index("-p") + 1] = f"127.0.0.1:{self.port}"
-        self.proc = board.popen(command, env=sim.env, start_new_session=True,
+        # httpd and its CGI scripts never open the camera: no simulator.
+        self.proc = board.popen(command, start_new_session=True,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self._wait(self.accepts, self.proc, lambda: self.proc.stderr.read().decode())
+
+    @staticmethod
+    def _wait(ready, proc, report):
         deadline = time.time() + 60
-        while not self.accepts():
-            assert self.proc.poll() is None, self.proc.stderr.read().decode()
-            assert time.time() < deadline, "httpd did not start"
+        while not ready():
+            assert proc.poll() is None, report()
+            assert time.time() < deadline, f"{proc.args} did not start"
             time.sleep(0.2)
 
     def accepts(self):
@@ -165,21 +198,30 @@ class LiveView:
         return status, {k.lower(): v for k, v in (f.split(": ", 1) for f in fields)}, body
 
     def vcaptures(self):
-        return len(self.board.processes("vcapture"))
+        return self.board.processes("vcapture")
 
     def stop(self):
-        # The server, its CGI scripts and their vcapture share a process group.
-        os.killpg(self.proc.pid, signal.SIGTERM)
-        try:
-            self.proc.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.proc.pid, signal.SIGKILL)
-            self.proc.wait(timeout=10)
+        # vshare first, which ends every body and stops vcapture; then the
+        # server, whose CGI scripts share its process group.
+        for proc in (self.sharer, self.proc):
+            if proc is None:
+                continue
+            proc.terminate()
+            try:
+                proc.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                pass
+            try:
+                os.killpg(proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            proc.wait(timeout=10)
+        self.board.run(f"rm -rf /{self.RUNTIME}")
 
 
 @pytest.fixture
-def liveview(board, sim):
-    view = LiveView(board, sim)
+def liveview(board, sim, tmp_path):
+    view = LiveView(board, sim, tmp_path / "vshare.log")
     yield view
     view.stop()
 
@@ -252,11 +294,11 @@ def test_stream_delivers_whole_jpeg_pictures_from_the_camera(liveview, tmp_path)
         assert decoded_size(picture, tmp_path) == "640,480"
     seqs = [sequence_number(p, tmp_path) for p in pictures]
     assert seqs == sorted(seqs) and len(set(seqs)) == len(seqs), seqs
-    # The viewer has gone: vcapture ends with the next frame it cannot send.
+    # The viewer has gone: vshare stops vcapture a few seconds later.
     deadline = time.time() + 60
     while liveview.vcaptures() and time.time() < deadline:
         time.sleep(0.5)
-    assert liveview.vcaptures() == 0
+    assert liveview.vcaptures() == []
 
 
 def test_snapshot_delivers_one_whole_jpeg_picture(liveview, tmp_path):
@@ -268,12 +310,62 @@ def test_snapshot_delivers_one_whole_jpeg_picture(liveview, tmp_path):
     assert decoded_size(body, tmp_path) == "640,480"
 
 
-def test_cgi_scripts_run_as_www_data(liveview, sim):
+def test_live_view_runs_as_www_data(liveview, sim):
     assert liveview.get("/cgi-bin/snapshot")[0].split()[1] == "200"
-    # The simulator's files were made by vcapture, run by the CGI script.
+    # The simulator's files were made by vshare and the vcapture it started,
+    # run as the unit's user.
     www_data = liveview.board.run("id -u www-data").stdout.strip()
     made = list(sim.path("").iterdir())
     assert made and {str(f.stat().st_uid) for f in made} == {www_data}
+
+
+class Viewer:
+    """A client of the stream that collects its pictures as they come."""
+
+    def __init__(self, liveview):
+        self.sock = liveview.connect("/cgi-bin/stream")
+        data = b""
+        while b"\r\n\r\n" not in data:
+            chunk = self.sock.recv(65536)
+            assert chunk, data
+            data += chunk
+        self.head, self.rest = data.split(b"\r\n\r\n", 1)
+        self.pictures, self.rest = parts(self.rest)
+
+    def read(self, count):
+        while len(self.pictures) < count:
+            chunk = self.sock.recv(65536)
+            assert chunk, self.rest[:200]
+            more, self.rest = parts(self.rest + chunk)
+            self.pictures += more
+        return self.pictures
+
+
+def test_streams_at_once_and_a_snapshot_share_one_capture(liveview, tmp_path):
+    viewers = [Viewer(liveview), Viewer(liveview)]
+    with ThreadPoolExecutor(3) as pool:
+        # The two viewers read on while the snapshot is taken, as browsers do.
+        streams = [pool.submit(v.read, 6) for v in viewers]
+        status, fields, snapshot = liveview.get("/cgi-bin/snapshot")
+        streams = [s.result() for s in streams]
+        capturing = liveview.vcaptures()
+    for viewer in viewers:
+        viewer.sock.close()
+    assert status.split()[1] == "200" and fields["content-type"] == "image/jpeg"
+    assert decoded_size(snapshot, tmp_path) == "640,480"
+    # One vcapture, started by vshare as the unit's user, serves them all.
+    assert len(capturing) == 1
+    www_data = liveview.board.run("id -u www-data").stdout.strip()
+    status_lines = (Path(f"/proc/{capturing[0]}/status")).read_text().splitlines()
+    assert [l.split()[1] for l in status_lines if l.startswith("Uid:")] == [www_data]
+    seqs = [[sequence_number(p, tmp_path) for p in pictures] for pictures in streams]
+    for numbers in seqs:
+        assert numbers == sorted(numbers) and len(set(numbers)) == len(numbers), seqs
+    # The same frame is the same picture for both viewers.
+    common = set(seqs[0]) & set(seqs[1])
+    assert common, seqs
+    for seq in common:
+        assert streams[0][seqs[0].index(seq)] == streams[1][seqs[1].index(seq)]
 
 
 # --- the register and module tools ---------------------------------------------------------

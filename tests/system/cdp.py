@@ -1,5 +1,6 @@
-"""Just enough of the Chrome DevTools protocol to load a page in headless
-Chromium and evaluate expressions in it: a WebSocket client on a socket."""
+"""Just enough of the Chrome DevTools protocol to load pages in headless
+Chromium, in one tab or several, and evaluate expressions in them: a
+WebSocket client on a socket per tab."""
 
 import base64
 import json
@@ -10,36 +11,24 @@ import struct
 import subprocess
 import tempfile
 import time
+import urllib.parse
 import urllib.request
 
+# Tabs in the background play on as the one in front does.
 CHROMIUM_FLAGS = ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
                   "--no-first-run", "--disable-background-networking",
-                  "--disable-component-update", "--disable-sync"]
+                  "--disable-component-update", "--disable-sync",
+                  "--disable-background-timer-throttling", "--disable-renderer-backgrounding",
+                  "--disable-backgrounding-occluded-windows"]
 
 
-class Browser:
-    def __init__(self, port=9333):
-        self.port = port
-        self.profile = tempfile.mkdtemp(prefix="chromium-")
-        exe = shutil.which("chromium") or shutil.which("chromium-browser")
-        self.proc = subprocess.Popen([exe, *CHROMIUM_FLAGS, f"--remote-debugging-port={port}",
-                                      f"--user-data-dir={self.profile}", "about:blank"],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+class Tab:
+    """One page target of the browser, driven over its own WebSocket."""
+
+    def __init__(self, url):
         self.sock = None
         self.next_id = 0
-        deadline = time.time() + 30
-        while True:
-            try:
-                with urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=2) as r:
-                    pages = [t for t in json.load(r) if t["type"] == "page"]
-                if pages:
-                    break
-            except OSError:
-                pass
-            if time.time() > deadline:
-                raise RuntimeError("chromium did not start")
-            time.sleep(0.2)
-        self._connect(pages[0]["webSocketDebuggerUrl"])
+        self._connect(url)
 
     def _connect(self, url):
         rest = url.split("://", 1)[1]
@@ -106,6 +95,54 @@ class Browser:
     def close(self):
         if self.sock:
             self.sock.close()
+
+
+class Browser:
+    """Headless Chromium with its first tab; `call` and `evaluate` go to that
+    tab, `open_tab` opens more."""
+
+    def __init__(self, port=9333):
+        self.port = port
+        self.profile = tempfile.mkdtemp(prefix="chromium-")
+        exe = shutil.which("chromium") or shutil.which("chromium-browser")
+        self.proc = subprocess.Popen([exe, *CHROMIUM_FLAGS, f"--remote-debugging-port={port}",
+                                      f"--user-data-dir={self.profile}", "about:blank"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.time() + 30
+        while True:
+            try:
+                with urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list", timeout=2) as r:
+                    pages = [t for t in json.load(r) if t["type"] == "page"]
+                if pages:
+                    break
+            except OSError:
+                pass
+            if time.time() > deadline:
+                raise RuntimeError("chromium did not start")
+            time.sleep(0.2)
+        self.tab = Tab(pages[0]["webSocketDebuggerUrl"])
+        self.tabs = [self.tab]
+
+    def open_tab(self, url):
+        """A new tab that loads `url`, beside the others."""
+        quoted = urllib.parse.quote(url, safe=":/?=&")
+        request = urllib.request.Request(f"http://127.0.0.1:{self.port}/json/new?{quoted}",
+                                         method="PUT")
+        with urllib.request.urlopen(request, timeout=30) as r:
+            target = json.load(r)
+        tab = Tab(target["webSocketDebuggerUrl"])
+        self.tabs.append(tab)
+        return tab
+
+    def call(self, method, **params):
+        return self.tab.call(method, **params)
+
+    def evaluate(self, expression):
+        return self.tab.evaluate(expression)
+
+    def close(self):
+        for tab in self.tabs:
+            tab.close()
         self.proc.terminate()
         self.proc.wait(timeout=30)
         shutil.rmtree(self.profile, ignore_errors=True)

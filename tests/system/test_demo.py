@@ -1,18 +1,27 @@
-"""The main job as a newcomer sees it: the simulated board streams MJPEG
-through busybox httpd to a page in a real browser."""
+"""The main job as a newcomer sees it: the simulated board's one capture,
+shared by vshare, streams MJPEG through busybox httpd to any number of
+clients and to pages in a real browser."""
 
 import os
+import re
 import signal
 import socket
 import subprocess
 import time
+from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
 import pytest
 
 from cdp import Browser
+from conftest import ffmpeg_gray, sequences_in_gray
 
 SERVE = Path(__file__).resolve().parents[2] / "demo" / "serve.sh"
+# A part of the body, byte for byte as vcapture's own -mjpeg-http frame.
+PART = re.compile(rb"--frame\r\nContent-Type: image/jpeg\r\nContent-Length: (\d+)\r\n"
+                  rb"X-Timestamp: \d+\.\d+\r\n\r\n")
+CLOSING = b"--frame--\r\n\r\n"
+UNAVAILABLE = b"The camera gave no picture.\n"
 
 
 def free_port():
@@ -25,23 +34,33 @@ class Demo:
     """demo/serve.sh, the part of tools/demo.sh after the build, with this
     build's programs, in a session of its own."""
 
-    def __init__(self, programs, work, settings=None):
+    def __init__(self, programs, work, settings=None, cwd=None):
+        self.programs, self.work = programs, work
         self.www, self.sim = work / "www", work / "sim"
         self.port = free_port()
         self.url = f"http://127.0.0.1:{self.port}/"
+        paths = [SERVE, work, programs.path("vcapture"), programs.path("vshare"), self.preload]
+        if cwd is not None:
+            # As a user types it: every path relative to where they are.
+            paths = [os.path.relpath(p, cwd) for p in paths]
+        script, work_dir, *files = (str(p) for p in paths)
         self.proc = subprocess.Popen(
-            ["bash", str(SERVE), str(self.port), str(work), str(programs.path("vcapture")),
-             str(programs.libdir / "libboardsim.so"), *programs.emulator],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True,
-            # Simulator settings reach vcapture through the server and the CGI.
+            ["bash", script, str(self.port), work_dir, *files, *programs.emulator],
+            cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True,
+            # Simulator settings reach vcapture through vshare.
             env={**os.environ, **(settings or {})},
             # As from a terminal, even where this test runs with SIGINT ignored
             # (started in the background), which the script could not undo.
             preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
-        deadline = time.time() + 30
+        deadline = time.time() + 60
         while not self.accepts():
             assert self.proc.poll() is None and time.time() < deadline, "the server did not start"
             time.sleep(0.1)
+
+    @property
+    def preload(self):
+        return str(self.programs.libdir / "libboardsim.so")
 
     def accepts(self):
         try:
@@ -61,19 +80,9 @@ class Demo:
         status, *fields = head.decode().split("\r\n")
         return status, dict(f.split(": ", 1) for f in fields), body
 
-    def stream(self, frames):
-        """A client that has received the given number of parts of the stream."""
-        s = socket.create_connection(("127.0.0.1", self.port), timeout=60)
-        s.sendall(b"GET /cgi-bin/stream HTTP/1.0\r\n\r\n")
-        data = b""
-        while data.count(b"--frame\r\n") < frames:
-            chunk = s.recv(65536)
-            assert chunk, data[:200]
-            data += chunk
-        return s, data
-
     def processes(self):
-        """Every process that serves this demo's site or streams from its board."""
+        """Every process that serves this demo's site or streams from its board:
+        the script, vshare, vcapture, httpd and its children, the relays."""
         found = []
         for entry in Path("/proc").iterdir():
             if not entry.name.isdigit() or int(entry.name) == os.getpid():
@@ -83,9 +92,19 @@ class Demo:
                 cmdline = (entry / "cmdline").read_bytes().split(b"\0")
             except OSError:
                 continue  # gone meanwhile, or not ours to read
-            if f"BOARDSIM_DIR={self.sim}".encode() in environ or str(self.www).encode() in cmdline:
+            if (f"BOARDSIM_DIR={self.sim}".encode() in environ
+                    or any(a.startswith(str(self.work).encode()) for a in cmdline)):
                 found.append((int(entry.name), b" ".join(cmdline).decode(errors="replace")))
         return found
+
+    def vcaptures(self):
+        """The vcapture processes: vshare runs its one with -pipe."""
+        return [c for _, c in self.processes() if "-pipe" in c.split()]
+
+    def streamons(self):
+        trace = self.sim / "trace"
+        lines = trace.read_text().splitlines() if trace.exists() else []
+        return sum(l.startswith("VIDIOC_STREAMON") for l in lines)
 
     def stop(self):
         if self.proc.poll() is None:
@@ -99,9 +118,81 @@ class Demo:
             os.kill(pid, signal.SIGKILL)
 
 
+class Viewer:
+    """A client of the stream that reads the body part by part."""
+
+    def __init__(self, demo):
+        self.sock = socket.create_connection(("127.0.0.1", demo.port), timeout=60)
+        self.sock.sendall(b"GET /cgi-bin/stream HTTP/1.0\r\n\r\n")
+        self.buffer = b""
+        while b"\r\n\r\n" not in self.buffer:
+            self._more()
+        self.head, self.buffer = self.buffer.split(b"\r\n\r\n", 1)
+
+    def _more(self):
+        chunk = self.sock.recv(65536)
+        assert chunk, self.buffer[:200]
+        self.buffer += chunk
+
+    def parts(self, count):
+        """The next `count` pictures of the body."""
+        pictures = []
+        while len(pictures) < count:
+            match = PART.match(self.buffer)
+            if match is None:
+                assert len(self.buffer) < 200 and b"--frame\r\n".startswith(self.buffer[:9]), \
+                    self.buffer[:200]
+                self._more()
+                continue
+            end = match.end() + int(match.group(1))
+            if len(self.buffer) < end + 2:
+                self._more()
+                continue
+            assert self.buffer[end:end + 2] == b"\r\n"
+            pictures.append(self.buffer[match.end():end])
+            self.buffer = self.buffer[end + 2:]
+        return pictures
+
+    def read_to(self, picture, limit=100):
+        """Reads on up to this picture; whether it came within `limit` parts."""
+        return any(self.parts(1)[0] == picture for _ in range(limit))
+
+    def rest(self):
+        """The body's whole pictures until the server closes the connection,
+        and what follows the last of them."""
+        self.sock.settimeout(60)
+        while chunk := self.sock.recv(65536):
+            self.buffer += chunk
+        pictures = []
+        while match := PART.match(self.buffer):
+            end = match.end() + int(match.group(1))
+            if len(self.buffer) < end + 2:
+                break
+            pictures.append(self.buffer[match.end():end])
+            self.buffer = self.buffer[end + 2:]
+        return pictures, self.buffer
+
+    def close(self):
+        self.sock.close()
+
+
+def sequence_numbers(pictures, tmp_path):
+    """The frame numbers the simulator drew into 640x480 JPEG pictures."""
+    path = tmp_path / "pictures.mjpeg"
+    path.write_bytes(b"".join(pictures))
+    return sequences_in_gray(ffmpeg_gray(["-f", "mjpeg"], path), 640, 480)
+
+
+def wait_for(condition, seconds=60):
+    deadline = time.time() + seconds
+    while not condition() and time.time() < deadline:
+        time.sleep(0.2)
+    return condition()
+
+
 @pytest.fixture
 def demo(programs, tmp_path):
-    demo = Demo(programs, tmp_path)
+    demo = Demo(programs, tmp_path / "work")
     yield demo
     demo.stop()
 
@@ -122,6 +213,34 @@ def picture_size(jpeg, tmp_path):
     return result.stdout.decode().strip()
 
 
+# --- the server script ---------------------------------------------------------------------
+
+def test_server_script_takes_paths_relative_to_where_it_runs(programs, tmp_path):
+    # As tools/demo.sh runs it, from the top of the clone.
+    demo = Demo(programs, tmp_path / "work", cwd=SERVE.parents[1])
+    try:
+        status, _, body = demo.get("/cgi-bin/snapshot")
+        assert status.split()[1] == "200" and body[:2] == b"\xff\xd8"
+    finally:
+        demo.stop()
+
+
+def test_server_script_ends_everything_when_vshare_dies(demo):
+    viewer = Viewer(demo)
+    viewer.parts(1)
+    sharers = [pid for pid, c in demo.processes() if "-vcapture" in c.split()]
+    assert len(sharers) == 1, demo.processes()
+    os.kill(sharers[0], signal.SIGKILL)
+    # Not a site that answers 503 to everyone: the script says so and ends.
+    assert demo.proc.wait(timeout=60) == 1
+    assert wait_for(lambda: demo.processes() == [], 10), demo.processes()
+    assert not demo.accepts()
+    viewer.rest()  # the stream ends instead of hanging
+    viewer.close()
+
+
+# --- the snapshot ---------------------------------------------------------------------------
+
 def test_snapshot_is_one_whole_jpeg_picture(demo, tmp_path):
     status, fields, body = demo.get("/cgi-bin/snapshot")
     assert status.split()[1] == "200"
@@ -129,6 +248,27 @@ def test_snapshot_is_one_whole_jpeg_picture(demo, tmp_path):
     assert int(fields["Content-Length"]) == len(body)
     assert body[:2] == b"\xff\xd8" and body[-2:] == b"\xff\xd9"
     assert picture_size(body, tmp_path) == "640,480"
+    # The snapshot started a capture of its own, which stops after it.
+    assert demo.streamons() == 1
+    assert wait_for(lambda: demo.vcaptures() == []), demo.vcaptures()
+
+
+def test_snapshot_while_a_stream_runs_is_a_frame_of_the_same_capture(demo, tmp_path):
+    viewer = Viewer(demo)
+    seen = viewer.parts(2)
+    with ThreadPoolExecutor(1) as pool:
+        snapshot = pool.submit(demo.get, "/cgi-bin/snapshot")
+        # The viewer reads on meanwhile, so that it takes every frame.
+        while not snapshot.done():
+            seen += viewer.parts(1)
+        seen += viewer.parts(3)
+        status, fields, body = snapshot.result()
+    viewer.close()
+    assert status.split()[1] == "200" and fields["Content-Type"] == "image/jpeg"
+    assert int(fields["Content-Length"]) == len(body)
+    # The very picture the stream's viewer got: one capture serves both.
+    assert body in seen[2:]
+    assert demo.streamons() == 1
 
 
 def test_snapshot_without_a_camera_is_an_error_not_an_empty_picture(programs, tmp_path):
@@ -139,63 +279,125 @@ def test_snapshot_without_a_camera_is_an_error_not_an_empty_picture(programs, tm
         demo.stop()
     assert status.split()[1:3] == ["503", "Service"]
     assert fields["Content-Type"] == "text/plain"
-    assert body == b"The camera gave no picture.\n"
+    assert body == UNAVAILABLE
+
+
+def test_camera_held_by_another_streamer_is_an_error_status_not_a_hang(demo):
+    # The camera serves one streamer at a time: another program holds it.
+    cmd, executable = demo.programs.command(
+        "vcapture", ["640", "480", "-format", "jpeg", "-out", "/dev/null", "-quiet"],
+        preload=demo.preload)
+    env = {**os.environ, "BOARDSIM_DIR": str(demo.sim)}
+    if not demo.programs.emulator:
+        env["LD_PRELOAD"] = demo.preload
+    holder = subprocess.Popen(cmd, executable=executable, env=env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    try:
+        assert wait_for(lambda: demo.streamons() == 1), "the other streamer did not start"
+        for path in ("/cgi-bin/stream", "/cgi-bin/snapshot"):
+            status, fields, body = demo.get(path)
+            assert status.split()[1:3] == ["503", "Service"], path
+            assert fields["Content-Type"] == "text/plain"
+            assert body == UNAVAILABLE
+        assert demo.vcaptures() == []
+    finally:
+        holder.terminate()
+        holder.wait(timeout=60)
+    # Once the camera is free again, the live view plays.
+    viewer = Viewer(demo)
+    assert len(viewer.parts(2)) == 2
+    viewer.close()
+
+
+# --- the stream ---------------------------------------------------------------------------------
+
+def test_response_head_comes_from_the_server_and_body_from_vshare(demo):
+    viewer = Viewer(demo)
+    assert viewer.head.startswith(b"HTTP/1.")
+    assert b"\r\nContent-Type: multipart/x-mixed-replace; boundary=frame\r\n" in viewer.head
+    assert b"\r\nCache-Control: no-cache" in viewer.head
+    for picture in viewer.parts(3):
+        assert picture[:2] == b"\xff\xd8" and picture[-2:] == b"\xff\xd9"
+    viewer.close()
+
+
+def test_viewers_at_once_get_the_same_frames_of_one_capture(demo, tmp_path):
+    first = Viewer(demo)
+    first.parts(2)
+    second = Viewer(demo)
+    joined = second.parts(2)[-1]
+    # The first viewer's socket kept the frames it was sent meanwhile: it
+    # reads them up to the picture at which the second one is.
+    assert first.read_to(joined)
+    # Both read at once, as two browsers do.
+    with ThreadPoolExecutor(2) as pool:
+        a, b = pool.map(lambda viewer: viewer.parts(8), (first, second))
+    assert len(demo.vcaptures()) == 1 and demo.streamons() == 1
+    seqs_a, seqs_b = sequence_numbers(a, tmp_path), sequence_numbers(b, tmp_path)
+    for seqs in (seqs_a, seqs_b):
+        assert seqs == sorted(seqs) and len(set(seqs)) == len(seqs), seqs
+    common = set(seqs_a) & set(seqs_b)
+    assert len(common) >= 4, (seqs_a, seqs_b)
+    # The same frame is the same picture, byte for byte, for every viewer.
+    for seq in common:
+        assert a[seqs_a.index(seq)] == b[seqs_b.index(seq)]
+    first.close()
+    # One viewer gone, the other plays on; with the last gone, the capture stops.
+    assert len(second.parts(3)) == 3
+    second.close()
+    assert wait_for(lambda: demo.vcaptures() == []), demo.vcaptures()
+    assert demo.streamons() == 1
 
 
 @pytest.mark.parametrize("sig, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
 def test_a_stop_signal_ends_the_server_and_every_stream(demo, sig, status):
-    # The camera serves one streamer at a time: one client streams, another
-    # holds a connection whose request the server is still waiting for.
-    clients = [demo.stream(2)[0], socket.create_connection(("127.0.0.1", demo.port), timeout=60)]
-    streaming = [c for _, c in demo.processes() if "vcapture" in c]
-    assert len(streaming) == 1, demo.processes()
-    demo.proc.send_signal(sig)  # to the script alone, as kill(1) would
-    ended = demo.proc.wait(timeout=60)
-    deadline = time.time() + 10
-    while demo.processes() and time.time() < deadline:
-        time.sleep(0.1)
-    assert demo.processes() == []
+    # Two clients stream, another holds a connection whose request the server
+    # is still waiting for.
+    viewers = [Viewer(demo), Viewer(demo)]
+    for viewer in viewers:
+        viewer.parts(2)
+    idle = socket.create_connection(("127.0.0.1", demo.port), timeout=60)
+    assert len(demo.vcaptures()) == 1, demo.processes()
+    with ThreadPoolExecutor(2) as pool:
+        # The viewers read on while the server stops, as browsers do.
+        ends = pool.map(Viewer.rest, viewers)
+        demo.proc.send_signal(sig)  # to the script alone, as kill(1) would
+        ended = demo.proc.wait(timeout=60)
+        ends = list(ends)
+    for pictures, after in ends:
+        # Every body ends with the closing boundary, after whole parts.
+        assert after == CLOSING, after[:200]
+        assert all(p[:2] == b"\xff\xd8" and p[-2:] == b"\xff\xd9" for p in pictures)
+    assert wait_for(lambda: demo.processes() == [], 10), demo.processes()
     assert ended == status
     assert not demo.accepts()
-    for client in clients:
-        with client:
-            client.settimeout(30)
-            while client.recv(65536):
-                pass  # the stream ends instead of hanging
+    with idle:
+        idle.settimeout(30)
+        while idle.recv(65536):
+            pass  # the connection ends instead of hanging
 
 
-def test_response_head_comes_from_the_server_and_body_from_vcapture(server):
-    url, _ = server
-    with socket.create_connection(("127.0.0.1", int(url.split(":")[2].strip("/")))) as s:
-        s.sendall(b"GET /cgi-bin/stream HTTP/1.0\r\n\r\n")
-        data = b""
-        while data.count(b"--frame\r\n") < 3:
-            chunk = s.recv(65536)
-            assert chunk
-            data += chunk
-    head, body = data.split(b"\r\n\r\n", 1)
-    assert head.startswith(b"HTTP/1.")
-    assert b"Content-Type: multipart/x-mixed-replace; boundary=frame" in head
-    assert body.startswith(b"--frame\r\nContent-Type: image/jpeg\r\nContent-Length: ")
-
-
-def test_browser_shows_frames_that_change(server):
+def test_browser_tabs_show_frames_that_change(server):
     url, sim = server
     browser = Browser(port=free_port())
     try:
         browser.call("Page.navigate", url=url)
-        frames = []
-        deadline = time.time() + 60
-        while time.time() < deadline:
+        tabs = [browser.tab, browser.open_tab(url)]
+        frames = [[], []]
+        deadline = time.time() + 90
+        while time.time() < deadline and min(len(f) for f in frames) < 3:
             time.sleep(0.5)
-            shown = browser.evaluate("document.body ? document.body.dataset.frames || '' : ''")
-            frames = [int(f) for f in shown.split(",") if f]
-            if len(frames) >= 3:
-                break
-        assert len(frames) >= 3, frames
-        assert frames == sorted(frames) and len(set(frames)) == len(frames)
+            for i, tab in enumerate(tabs):
+                shown = tab.evaluate("document.body ? document.body.dataset.frames || '' : ''")
+                frames[i] = [int(f) for f in (shown or "").split(",") if f]
+        for shown in frames:
+            assert len(shown) >= 3, frames
+            assert shown == sorted(shown) and len(set(shown)) == len(shown)
         shot = browser.call("Page.captureScreenshot", format="png")
         assert len(shot["data"]) > 1000
     finally:
         browser.close()
-    assert sum(l.startswith("VIDIOC_DQBUF index") for l in (sim / "trace").read_text().splitlines()) >= 3
+    trace = (sim / "trace").read_text().splitlines()
+    assert sum(l.startswith("VIDIOC_DQBUF index") for l in trace) >= 3
+    # Both tabs played from one capture.
+    assert sum(l.startswith("VIDIOC_STREAMON") for l in trace) == 1

@@ -12,8 +12,8 @@ from pathlib import Path
 import pytest
 
 PACKAGES = ["camboard-tools", "gstreamer1.0-vxrate", "camboard-liveview"]
-PROGRAMS = ["vcapture", "sensreg", "sensdump", "isptune", "fdiv"]
-PAGES = ["man1/vcapture.1", "man1/fdiv.1", "man7/vxrate.7", "man8/sensreg.8",
+PROGRAMS = ["vcapture", "vshare", "sensreg", "sensdump", "isptune", "fdiv"]
+PAGES = ["man1/vcapture.1", "man1/vshare.1", "man1/fdiv.1", "man7/vxrate.7", "man8/sensreg.8",
          "man8/sensdump.8", "man8/isptune.8"]
 WWW = "share/camboard-liveview/www"
 
@@ -37,7 +37,7 @@ def expected_files(build):
         + [f"{libdir}/gstreamer-1.0/libgst_vxrate.so"]
         + [f"{WWW}/index.html", f"{WWW}/cgi-bin/stream", f"{WWW}/cgi-bin/snapshot",
            "etc/camboard-liveview/httpd.conf", "lib/systemd/system/camboard-liveview.service",
-           "share/doc/camboard-liveview/README"]
+           "lib/systemd/system/camboard-vshare.service", "share/doc/camboard-liveview/README"]
         + [f"share/doc/{p}/{f}" for p in PACKAGES for f in ("copyright", "changelog.gz")])
 
 
@@ -111,15 +111,45 @@ def test_strip_leaves_no_symbols_or_debugging_information(build, tmp_path):
         assert not debug & sections(stripped / binary), binary
 
 
-def test_live_view_scripts_run_the_installed_vcapture_alone(build, tmp_path):
+def test_live_view_scripts_relay_from_the_installed_vshare_alone(build, tmp_path):
     prefix = tmp_path / "x"
     install(build, prefix)
     bindir = cache(build, "CMAKE_INSTALL_PREFIX") + "/" + cache(build, "CMAKE_INSTALL_BINDIR")
-    for script in ("stream", "snapshot"):
+    for script, command in (("stream", "-relay"), ("snapshot", "-relay -snapshot")):
         text = (prefix / WWW / "cgi-bin" / script).read_text()
         assert text.startswith("#!/bin/sh\n")
-        assert re.findall(r"\S*/vcapture\b", text) == [f"{bindir}/vcapture"]
+        commands = [l for l in text.splitlines() if l and not l.startswith("#")]
+        assert commands == [f"exec {bindir}/vshare {command}"]
         assert "boardsim" not in text.lower() and "LD_PRELOAD" not in text
     unit = (prefix / "lib/systemd/system/camboard-liveview.service").read_text()
     assert re.search(r"^ExecStart=/bin/busybox httpd -f .*-h \S+/camboard-liveview/www ", unit,
                      re.M)
+
+
+def unit_settings(path):
+    """A systemd unit's settings, by section: {section: [(key, value), ...]}."""
+    settings, section = {}, None
+    for line in path.read_text().splitlines():
+        if line.startswith("[") and line.endswith("]"):
+            section = settings.setdefault(line[1:-1], [])
+        elif line and not line.startswith("#"):
+            key, value = line.split("=", 1)
+            section.append((key, value))
+    return settings
+
+
+def test_httpd_unit_pulls_in_vshare_which_runs_as_the_live_views_user(build, tmp_path):
+    prefix = tmp_path / "x"
+    install(build, prefix)
+    units = prefix / "lib/systemd/system"
+    httpd = dict(unit_settings(units / "camboard-liveview.service")["Unit"])
+    assert httpd["Wants"] == "camboard-vshare.service"
+    assert "camboard-vshare.service" in httpd["After"].split()
+    bindir = cache(build, "CMAKE_INSTALL_PREFIX") + "/" + cache(build, "CMAKE_INSTALL_BINDIR")
+    service = unit_settings(units / "camboard-vshare.service")["Service"]
+    # vshare's default socket lies in the runtime directory, which systemd
+    # makes for the unit's user; the relay, run by httpd as www-data, uses
+    # the same default.
+    assert service == [("ExecStart", f"{bindir}/vshare"), ("User", "www-data"),
+                       ("Group", "video"), ("RuntimeDirectory", "camboard-liveview"),
+                       ("Restart", "on-failure")]

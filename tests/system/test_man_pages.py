@@ -17,6 +17,7 @@ WIDTH = 80
 # prints on, and the status it ends with.
 PROGRAMS = {
     "vcapture.1": ("vcapture", [], "stdout", 1),
+    "vshare.1": ("vshare", ["-help"], "stdout", 0),
     "sensreg.8": ("sensreg", [], "stderr", 1),
     "sensdump.8": ("sensdump", [], "stderr", 1),
     "isptune.8": ("isptune", ["--help"], "stdout", 0),
@@ -220,6 +221,8 @@ def test_exit_statuses_are_the_ones_the_programs_give(board, programs, tmp_path)
     runs = {
         "vcapture.1": [("vcapture", []), ("vcapture", ["64", "48", "-count", "1", "-quiet"]),
                        ("vcapture", ["64", "48", "-format", "png"])],
+        "vshare.1": [("vshare", ["-help"]), ("vshare", ["-fps", "0"]),
+                     ("vshare", ["-relay", "-socket", tmp_path / "none.sock"])],
         "sensreg.8": [("sensreg", []), ("sensreg", ["reg", "0", "0"]),
                       ("sensreg", ["reg", "3", "0"])],
         "sensdump.8": [("sensdump", []), ("sensdump", ["0"])],
@@ -233,6 +236,7 @@ def test_exit_statuses_are_the_ones_the_programs_give(board, programs, tmp_path)
         assert seen <= documented_statuses(page), page
     assert documented_statuses("isptune.8") == {0, 255}
     assert documented_statuses("vcapture.1") == {0, 1}
+    assert documented_statuses("vshare.1") == {0, 1}
 
 
 # --- the element ---------------------------------------------------------------

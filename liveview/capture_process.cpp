@@ -1,0 +1,130 @@
+#include "capture_process.h"
+
+#include <error.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// The name vcapture reports under: its file name, as from a shell.
+char* program_name(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    return const_cast<char*>(slash != nullptr ? slash + 1 : path);
+}
+
+// The command line vshare runs vcapture with: JPEG frames, no statistics,
+// no output of its own, the buffers handed to vshare.
+struct capture_command {
+    const char* path;
+    std::string width, height, qscale, fps, base;
+    char* argv[13];
+
+    capture_command(const vshare_options& options, std::string handoff_base)
+        : path(options.vcapture),
+          width(std::to_string(options.width)),
+          height(std::to_string(options.height)),
+          qscale(std::to_string(options.qscale)),
+          fps(std::to_string(options.fps)),
+          base(std::move(handoff_base)),
+          argv{program_name(options.vcapture),
+               width.data(),
+               height.data(),
+               const_cast<char*>("-format"),
+               const_cast<char*>("jpeg"),
+               const_cast<char*>("-qscale"),
+               qscale.data(),
+               const_cast<char*>("-fps"),
+               fps.data(),
+               const_cast<char*>("-pipe"),
+               base.data(),
+               const_cast<char*>("-quiet"),
+               nullptr} {}
+    // argv points into the strings above.
+    capture_command(const capture_command&) = delete;
+    capture_command& operator=(const capture_command&) = delete;
+};
+
+// vcapture starts with the signal dispositions and mask of a plain
+// process, its input from /dev/null and its standard output `output`.
+int spawn(const capture_command& command, int output, pid_t* pid) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, output, 1);
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigset_t defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (const int sig : {SIGTERM, SIGINT, SIGCHLD, SIGPIPE}) {
+        sigaddset(&defaults, sig);
+    }
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const int result = posix_spawn(pid, command.path, &actions, &attributes, command.argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return result;
+}
+
+}  // namespace
+
+capture_process::~capture_process() {
+    if (running()) {
+        signal(SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+}
+
+bool capture_process::start(const vshare_options& options, const std::string& handoff_base) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        error(0, errno, "can't create a pipe for vcapture");
+        return false;
+    }
+    unique_fd read_end(ends[0]);
+    const unique_fd write_end(ends[1]);
+    const capture_command command(options, handoff_base);
+    if (const int failed = spawn(command, write_end.get(), &pid_); failed != 0) {
+        error(0, failed, "can't run %s", options.vcapture);
+        pid_ = -1;
+        return false;
+    }
+    fcntl(read_end.get(), F_SETFL, O_NONBLOCK);
+    output_ = std::move(read_end);
+    return true;
+}
+
+void capture_process::signal(int sig) const {
+    if (running()) {
+        kill(pid_, sig);
+    }
+}
+
+bool capture_process::reap(int* status) {
+    if (!running() || waitpid(pid_, status, WNOHANG) != pid_) {
+        return false;
+    }
+    pid_ = -1;
+    output_.reset();
+    return true;
+}
+
+std::string describe_wait_status(int status) {
+    if (WIFEXITED(status)) {
+        return "exit status " + std::to_string(WEXITSTATUS(status));
+    }
+    if (WIFSIGNALED(status)) {
+        return std::string("signal ") + strsignal(WTERMSIG(status));
+    }
+    return "status " + std::to_string(status);
+}

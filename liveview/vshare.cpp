@@ -1,0 +1,26 @@
+// vshare: one capture, many viewers. The server runs vcapture as its
+// buffer hand-off peer and serves every viewer from the mapped capture
+// buffers; the relay is what a CGI script runs to reach it.
+#include <error.h>
+
+#include "relay.h"
+#include "server.h"
+#include "vshare_options.h"
+
+int main(int argc, char* argv[]) {
+    vshare_options options;
+    switch (parse_vshare_options(argc, argv, &options)) {
+        case parse_outcome::help:
+            print_vshare_usage(argv[0]);
+            return 0;
+        case parse_outcome::refused:
+            return 1;
+        case parse_outcome::run:
+            break;
+    }
+    if (options.mode == vshare_mode::relay) {
+        return run_relay(options);
+    }
+    vshare_server server(options);
+    return server.run();
+}

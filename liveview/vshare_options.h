@@ -1,0 +1,29 @@
+// vshare's command line: single-dash options (or double, as vcapture takes
+// them), unique prefixes, read once and read-only afterwards.
+#pragma once
+
+#include <cstdint>
+
+enum class vshare_mode { server, relay };
+
+struct vshare_options {
+    vshare_mode mode = vshare_mode::server;
+    bool snapshot = false;  // relay: ask for one picture instead of the stream
+    const char* socket = "/run/camboard-liveview/vshare.sock";
+    const char* vcapture = CAMBOARD_VCAPTURE;
+    unsigned width = 640;
+    unsigned height = 480;
+    unsigned fps = 15;
+    unsigned qscale = 80;
+    int64_t linger_ms = 3000;  // the capture runs on this long after the last viewer
+    int64_t drop_ms = 5000;    // a viewer that takes no byte this long is closed
+};
+
+enum class parse_outcome { run, help, refused };
+
+// Fills `options` from the command line. A refusal has been reported on
+// standard error; -help asks for the usage text.
+parse_outcome parse_vshare_options(int argc, char* argv[], vshare_options* options);
+
+// The usage text, on standard output.
+void print_vshare_usage(const char* program_path);
