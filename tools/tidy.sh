@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 build=${1:-build/native}
-folders='capture|sensor|sensortools|isptune|gst|fdiv'
+folders='capture|sensor|sensortools|isptune|gst|fdiv|liveview'
 
 if ! command -v clang-tidy-14 >/dev/null; then
     echo "Installing: clang-tidy"

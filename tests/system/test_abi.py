@@ -84,7 +84,7 @@ NARROW_FILE_CALLS = {"open", "openat", "creat", "fopen", "freopen", "mmap", "lse
                      "__xstat", "__fxstat", "__lxstat", "__fxstatat"}
 
 
-@pytest.mark.parametrize("program", ["vcapture", "sensreg", "sensdump", "isptune", "fdiv"])
+@pytest.mark.parametrize("program", ["vcapture", "sensreg", "sensdump", "isptune", "fdiv", "vshare"])
 def test_programs_use_64_bit_file_offsets(programs, program):
     exe = programs.bindir / program
     if exe.read_bytes()[4] != 1:  # ELF class: 1 is 32-bit
