@@ -382,6 +382,24 @@ def test_capture_starts_with_a_viewer_and_stops_a_linger_after_the_last(board, s
     assert share.captures() == []
 
 
+def test_a_viewer_arriving_while_the_capture_stops_gets_a_new_one(board, share_factory):
+    # With no linger the capture is told to stop the moment its viewer
+    # leaves; the next viewer, there before the old vcapture has ended, must
+    # wait for it and get frames from a new capture, not the busy camera's 503.
+    # Which viewers land in that window depends on timing, so the pauses
+    # between them vary; each must get frames whichever way it falls.
+    share = share_factory(*SIZE, "-linger", "0")
+    pauses = [0, 0.005, 0.02, 0.05, 0.1, 0]
+    for pause in pauses:
+        with share.connect() as s:
+            body = receive_until(s, lambda data: part_count(data) >= 2)
+        assert len(parts_of(body)[0]) >= 1, body[:200]
+        time.sleep(pause)
+    wait_until(lambda: share.captures() == [], bound(board, 30), "vcapture still runs")
+    assert 1 <= share.streamons() <= len(pauses)
+    assert share.stop() == 0
+
+
 def test_sigterm_closes_every_body_and_leaves_nothing_running(board, share):
     readers = [Reader(share) for _ in range(3)]
     wait_until(lambda: all(r.parts() >= 2 for r in readers), bound(board, 60), "parts")
