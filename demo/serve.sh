@@ -74,6 +74,9 @@ trap stop_all EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# A socket left by a demo that was killed outright would pass the wait
+# below before vshare listens: it goes first (vshare would replace it too).
+rm -f "$run/vshare.sock"
 setsid "${sharer_command[@]}" 2>>"$log" &
 sharer=$!
 # The relays answer 503 while vshare is not listening: httpd starts once the
