@@ -7,6 +7,7 @@ package."""
 import os
 import shutil
 import signal
+import sys
 import subprocess
 import tempfile
 import time
@@ -15,6 +16,8 @@ from pathlib import Path
 import pytest
 
 HERE = Path(__file__).resolve().parent
+# The pictures are read back as the system tests read them.
+sys.path.append(str(HERE.parent / "system"))
 PACKAGES = ["camboard-tools", "gstreamer1.0-vxrate", "camboard-liveview"]
 SIMULATOR = "/opt/boardsim"
 ENV = {"PATH": "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",

@@ -14,6 +14,7 @@ from pathlib import Path
 import pytest
 
 from conftest import PACKAGES, SIMULATOR
+from pictures import ffmpeg_gray, picture_size, sequences_in_gray
 
 
 # --- the installation ----------------------------------------------------------
@@ -226,29 +227,11 @@ def liveview(board, sim, tmp_path):
     view.stop()
 
 
-def decoded_size(jpeg, tmp_path):
-    """Width and height of a JPEG picture as ffprobe decodes it on the host."""
-    path = tmp_path / "picture.jpg"
-    path.write_bytes(jpeg)
-    result = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=width,height",
-                             "-of", "csv=p=0", str(path)], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, timeout=60)
-    assert result.returncode == 0 and result.stderr == b"", result.stderr.decode()
-    return result.stdout.decode().strip()
-
-
 def sequence_number(jpeg, tmp_path):
-    """The frame number the simulator draws into the picture's top band."""
+    """The frame number the simulator draws into a picture of 640x480."""
     path = tmp_path / "seq.jpg"
     path.write_bytes(jpeg)
-    gray = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-f", "rawvideo",
-                           "-pix_fmt", "gray", "-"], stdout=subprocess.PIPE, check=True,
-                          timeout=60).stdout
-    width, block, row = 640, 20, 8
-    seq = 0
-    for bit in range(32):
-        seq = seq << 1 | (gray[row * width + bit * block + block // 2] > 128)
-    return seq
+    return sequences_in_gray(ffmpeg_gray([], path), 640, 480)[0]
 
 
 def parts(data):
@@ -291,7 +274,7 @@ def test_stream_delivers_whole_jpeg_pictures_from_the_camera(liveview, tmp_path)
     assert b"\r\nContent-Type: multipart/x-mixed-replace; boundary=frame" in head
     for picture in pictures:
         assert picture[:2] == b"\xff\xd8" and picture[-2:] == b"\xff\xd9"
-        assert decoded_size(picture, tmp_path) == "640,480"
+        assert picture_size(picture, tmp_path) == "640,480"
     seqs = [sequence_number(p, tmp_path) for p in pictures]
     assert seqs == sorted(seqs) and len(set(seqs)) == len(seqs), seqs
     # The viewer has gone: vshare stops vcapture a few seconds later.
@@ -307,7 +290,7 @@ def test_snapshot_delivers_one_whole_jpeg_picture(liveview, tmp_path):
     assert fields["content-type"] == "image/jpeg"
     assert int(fields["content-length"]) == len(body)
     assert body[:2] == b"\xff\xd8" and body[-2:] == b"\xff\xd9"
-    assert decoded_size(body, tmp_path) == "640,480"
+    assert picture_size(body, tmp_path) == "640,480"
 
 
 def test_live_view_runs_as_www_data(liveview, sim):
@@ -352,7 +335,7 @@ def test_streams_at_once_and_a_snapshot_share_one_capture(liveview, tmp_path):
     for viewer in viewers:
         viewer.sock.close()
     assert status.split()[1] == "200" and fields["content-type"] == "image/jpeg"
-    assert decoded_size(snapshot, tmp_path) == "640,480"
+    assert picture_size(snapshot, tmp_path) == "640,480"
     # One vcapture, started by vshare as the unit's user, serves them all.
     assert len(capturing) == 1
     www_data = liveview.board.run("id -u www-data").stdout.strip()

@@ -135,35 +135,6 @@ def board(programs, tmp_path):
     return Board(programs, tmp_path)
 
 
-def band_row(height):
-    band = 16 if height >= 64 else max(height // 4, 1)
-    return band // 2
-
-
-def sequences_in_gray(data, width, height):
-    """The sequence numbers the simulator drew into each grey frame."""
-    size = width * height
-    block = max(width // 32, 1)
-    row = band_row(height)
-    seqs = []
-    for f in range(len(data) // size):
-        base = f * size + row * width
-        seq = 0
-        for bit in range(32):
-            seq = seq << 1 | (data[base + bit * block + block // 2] > 128)
-        seqs.append(seq)
-    return seqs
-
-
-def ffmpeg_gray(args, path):
-    """Frames of a file decoded by ffmpeg, as grey pixels."""
-    result = subprocess.run(["ffmpeg", "-v", "error", *args, "-i", str(path), "-f", "rawvideo",
-                             "-pix_fmt", "gray", "-"], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, timeout=120)
-    assert result.returncode == 0, result.stderr.decode()
-    return result.stdout
-
-
 class Module:
     """The Pixim module emulator on a pseudo-terminal of one simulated board."""
 

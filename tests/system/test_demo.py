@@ -14,7 +14,7 @@ from pathlib import Path
 import pytest
 
 from cdp import Browser
-from conftest import ffmpeg_gray, sequences_in_gray
+from pictures import ffmpeg_gray, picture_size, sequences_in_gray
 
 SERVE = Path(__file__).resolve().parents[2] / "demo" / "serve.sh"
 # A part of the body, byte for byte as vcapture's own -mjpeg-http frame.
@@ -200,17 +200,6 @@ def demo(programs, tmp_path):
 @pytest.fixture
 def server(demo):
     return demo.url, demo.sim
-
-
-def picture_size(jpeg, tmp_path):
-    """Width and height of a JPEG picture as ffprobe decodes it."""
-    path = tmp_path / "picture.jpg"
-    path.write_bytes(jpeg)
-    result = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=width,height",
-                             "-of", "csv=p=0", str(path)], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, timeout=60)
-    assert result.returncode == 0 and result.stderr == b"", result.stderr.decode()
-    return result.stdout.decode().strip()
 
 
 # --- the server script ---------------------------------------------------------------------

@@ -13,7 +13,6 @@ import signal
 import subprocess
 import sys
 import textwrap
-import time
 
 import pytest
 
@@ -273,7 +272,7 @@ class TestOneStreamer:
 
 
 def sequences(data, width, height, frame_size):
-    from conftest import sequences_in_gray
+    from pictures import sequences_in_gray
     luma = width * height
     gray = b"".join(data[i:i + luma] for i in range(0, len(data) - frame_size + 1, frame_size))
     return sequences_in_gray(gray, width, height)
@@ -286,7 +285,7 @@ def consecutive(seqs, n):
 @pytest.mark.parametrize("fmt", ["raw", "mjpeg"])
 def test_ffmpeg_captures_frames_in_order(board, tmp_path, fmt):
     host_only(board, "ffmpeg")
-    from conftest import ffmpeg_gray, sequences_in_gray
+    from pictures import ffmpeg_gray, sequences_in_gray
     out = tmp_path / f"ffmpeg.{fmt}"
     args = ["-input_format", "yuv420p"] if fmt == "raw" else ["-input_format", "mjpeg"]
     muxer = ["-f", "rawvideo"] if fmt == "raw" else ["-c", "copy", "-f", "mjpeg"]
@@ -305,7 +304,7 @@ def test_ffmpeg_captures_frames_in_order(board, tmp_path, fmt):
 @pytest.mark.parametrize("caps", ["video/x-raw,format=I420", "image/jpeg"])
 def test_gstreamer_v4l2src_captures_frames_in_order(board, tmp_path, caps):
     host_only(board, "gst-launch-1.0")
-    from conftest import ffmpeg_gray, sequences_in_gray
+    from pictures import ffmpeg_gray, sequences_in_gray
     out = tmp_path / "gst.out"
     result = subprocess.run(["gst-launch-1.0", "-q", "v4l2src", "device=/dev/v4l/video0",
                              "num-buffers=6", "!", f"{caps},width=320,height=240", "!",

@@ -154,7 +154,7 @@ class TestModuleFaults:
         assert isptune(board, "--write", "--iris", "0") == (0, "iris mode = 0\nOK\n")
 
     def test_a_wrong_count_is_consumed_whole(self, board, module_factory):
-        module = module_factory(fault="count@0x22")
+        module_factory(fault="count@0x22")
         assert isptune(board, "--read", "--wb")[1] == "Error. Return code: 2\n"
         assert isptune(board, "--read", "--gamma")[1] == "1\n"
 

@@ -6,7 +6,7 @@ import subprocess
 
 import pytest
 
-from conftest import sequences_in_gray
+from pictures import sequences_in_gray
 
 
 @pytest.fixture

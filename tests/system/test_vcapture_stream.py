@@ -10,7 +10,7 @@ import time
 
 import pytest
 
-from conftest import ffmpeg_gray, sequences_in_gray
+from pictures import ffmpeg_gray, sequences_in_gray
 
 UNPACED = {"unpaced": 1}
 

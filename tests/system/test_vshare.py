@@ -16,7 +16,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import ffmpeg_gray, sequences_in_gray
+from pictures import ffmpeg_gray, sequences_in_gray
 from test_vcapture_stream import board_command, cpu_seconds
 
 WIDTH, HEIGHT = 320, 240
