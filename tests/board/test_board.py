@@ -13,6 +13,7 @@ from pathlib import Path
 
 import pytest
 
+import http_site
 from conftest import PACKAGES, SIMULATOR
 from pictures import ffmpeg_gray, picture_size, sequences_in_gray
 
@@ -177,11 +178,7 @@ class LiveView:
             time.sleep(0.2)
 
     def accepts(self):
-        try:
-            socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-            return True
-        except OSError:
-            return False
+        return http_site.accepts(self.port)
 
     def connect(self, path):
         s = socket.create_connection(("127.0.0.1", self.port), timeout=120)
@@ -189,14 +186,9 @@ class LiveView:
         return s
 
     def get(self, path):
-        with self.connect(path) as s:
-            data = b""
-            while chunk := s.recv(65536):
-                data += chunk
-        head, body = data.split(b"\r\n\r\n", 1)
-        status, *fields = head.decode().split("\r\n")
+        status, fields, body = http_site.get(self.port, path, timeout=120)
         # Field names in lower case: busybox writes its own "Content-type".
-        return status, {k.lower(): v for k, v in (f.split(": ", 1) for f in fields)}, body
+        return status, {k.lower(): v for k, v in fields.items()}, body
 
     def vcaptures(self):
         return self.board.processes("vcapture")

@@ -13,6 +13,7 @@ from pathlib import Path
 
 import pytest
 
+import http_site
 from cdp import Browser
 from pictures import ffmpeg_gray, picture_size, sequences_in_gray
 
@@ -63,22 +64,11 @@ class Demo:
         return str(self.programs.libdir / "libboardsim.so")
 
     def accepts(self):
-        try:
-            socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
-            return True
-        except OSError:
-            return False
+        return http_site.accepts(self.port)
 
     def get(self, path):
         """One whole response: status line, head fields and body."""
-        with socket.create_connection(("127.0.0.1", self.port), timeout=60) as s:
-            s.sendall(f"GET {path} HTTP/1.0\r\n\r\n".encode())
-            data = b""
-            while chunk := s.recv(65536):
-                data += chunk
-        head, body = data.split(b"\r\n\r\n", 1)
-        status, *fields = head.decode().split("\r\n")
-        return status, dict(f.split(": ", 1) for f in fields), body
+        return http_site.get(self.port, path)
 
     def processes(self):
         """Every process that serves this demo's site or streams from its board:
