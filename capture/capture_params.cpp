@@ -6,13 +6,18 @@
 #include <error.h>
 #include <getopt.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <string_view>
+
+#include "camboard_version.h"
 
 namespace {
 
@@ -55,8 +60,33 @@ void set_text(const option_target& target, const char* arg) {
     target.params->*field = arg;
 }
 
+// Asked for: the answer is no error.
 void show_usage(const option_target& target, const char* /*arg*/) {
-    capture_usage(target.program_path);
+    capture_usage(target.program_path, 0);
+}
+
+[[noreturn]] void show_version(const option_target& /*target*/, const char* /*arg*/) {
+    print_camboard_version("vcapture");
+    std::exit(0);
+}
+
+// A whole unsigned decimal number of 32 bits: no blanks, no sign, nothing
+// after the digits.
+bool decimal_of(std::string_view text, uint32_t* value) {
+    const char* const end = text.data() + text.size();
+    const auto [stop, failure] = std::from_chars(text.data(), end, *value);
+    return failure == std::errc{} && stop == end;
+}
+
+// The driver would refuse a quality outside 0..100 only after the device is
+// set up, with a bare "Invalid argument".
+void parse_qscale(const option_target& target, const char* text) {
+    uint32_t quality = 0;
+    if (!decimal_of(text, &quality) || quality > 100) {
+        error(1, 0, "qscale option parsing failed: expected a number from 0 to 100, not '%s'",
+              text);
+    }
+    target.params->qscale = static_cast<int>(quality);
 }
 
 void parse_fps(const option_target& target, const char* text) {
@@ -74,16 +104,29 @@ void parse_fps(const option_target& target, const char* text) {
     }
 }
 
+// "w,h" or "w,h,x,y", whole unsigned decimal numbers; with two, x and y keep
+// what an earlier -crop gave them.
 void parse_crop(const option_target& target, const char* text) {
-    uint32_t* crop = target.params->crop;
-    errno = 0;
-    const int converted = std::sscanf(text, "%u,%u,%u,%u", &crop[0], &crop[1], &crop[2], &crop[3]);
-    if (converted < 0) {
-        error(1, errno, "crop option parsing failed");
+    uint32_t numbers[4] = {};
+    size_t count = 0;
+    std::string_view rest = text;
+    bool readable = true;
+    for (;;) {
+        const size_t comma = rest.find(',');
+        if (count == std::size(numbers) || !decimal_of(rest.substr(0, comma), &numbers[count])) {
+            readable = false;
+            break;
+        }
+        ++count;
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(comma + 1);
     }
-    if (converted != 2 && converted != 4) {
-        error(1, 0, "crop option parsing failed");
+    if (!readable || (count != 2 && count != 4)) {
+        error(1, 0, "crop option parsing failed: expected w,h or w,h,x,y, not '%s'", text);
     }
+    std::copy_n(numbers, count, target.params->crop);
 }
 
 struct format_name {
@@ -116,7 +159,7 @@ constexpr option_spec kOptionSpecs[] = {
     {"rotate", required_argument, set_number<&capture_params::rotate>},
     {"fps", required_argument, parse_fps},
     {"format", required_argument, parse_format},
-    {"qscale", required_argument, set_number<&capture_params::qscale>},
+    {"qscale", required_argument, parse_qscale},
     {"ae", required_argument, set_switch<&capture_params::ae>},
     {"awb", required_argument, set_switch<&capture_params::awb>},
     {"count", required_argument, set_number<&capture_params::count>},
@@ -126,8 +169,10 @@ constexpr option_spec kOptionSpecs[] = {
     {"poll", no_argument, set_flag<&capture_params::poll>},
     {"bufs", required_argument, set_number<&capture_params::bufs>},
     {"delay", required_argument, set_number<&capture_params::delay>},
+    {"device", required_argument, set_text<&capture_params::device>},
     {"mjpeg-http", required_argument, set_text<&capture_params::mjpeg_http>},
     {"early-qbuf", no_argument, set_flag<&capture_params::early_qbuf>},
+    {"version", no_argument, show_version},
 };
 constexpr size_t kOptionCount = std::size(kOptionSpecs);
 
@@ -165,21 +210,48 @@ void check_settings(capture_params* params) {
     }
 }
 
+// A lone -help or -version (one or two dashes, any prefix getopt would take)
+// is answered although the size is missing.
+void answer_request(int argc, char* argv[]) {
+    if (argc != 2) {
+        return;
+    }
+    std::string_view word = argv[1];
+    const size_t dashes = word.starts_with("--") ? 2 : word.starts_with('-') ? 1 : 0;
+    word.remove_prefix(dashes);
+    const option_target target{nullptr, argv[0]};
+    if (dashes != 0 && !word.empty() && std::string_view("help").starts_with(word)) {
+        show_usage(target, nullptr);
+    }
+    if (dashes != 0 && !word.empty() && std::string_view("version").starts_with(word)) {
+        show_version(target, nullptr);
+    }
+}
+
+// A size that is no number would reach the driver as 0 and come back as its
+// smallest frame.
+void size_of(const char* name, const char* text, uint32_t* value) {
+    if (!decimal_of(text, value)) {
+        error(1, 0, "%s parameter is not a number: '%s'", name, text);
+    }
+}
+
 }  // namespace
 
-void capture_usage(const char* program_path) {
+void capture_usage(const char* program_path, int status) {
     std::printf(
         "Usage: %s width height [-crop w,h[,x,y]] [-rotate N] [-fps num[/denom]]\n"
         "\t\t[-format {yuv420 | jpeg | grey}] [-mjpeg-http boundary] [-delay N]\n"
         "\t\t[-count N] [-skip N] [-qscale N] [-ae 0|1] [-awb 0|1]\n"
         "\t\t[-out file] [-pipe basename] [-poll] [-bufs N] [-early-qbuf]\n"
-        "\t\t[-scroll] [-quiet] [-help]\n",
+        "\t\t[-device path] [-scroll] [-quiet] [-help] [-version]\n",
         basename(program_path));
-    std::exit(1);
+    std::exit(status);
 }
 
 void parse_capture_params(int argc, char* argv[], capture_params* params) {
     if (argc < 3) {
+        answer_request(argc, argv);
         capture_usage(argv[0]);
     }
     const option_target target{params, argv[0]};
@@ -191,6 +263,6 @@ void parse_capture_params(int argc, char* argv[], capture_params* params) {
     if (optind != argc - 2) {
         error(1, 0, "width, height parameters missing");
     }
-    params->width = static_cast<uint32_t>(std::atoi(argv[optind]));
-    params->height = static_cast<uint32_t>(std::atoi(argv[optind + 1]));
+    size_of("width", argv[optind], &params->width);
+    size_of("height", argv[optind + 1], &params->height);
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "sensor_device.h"
 #include "v4l2_requests.h"
 
 struct capture_params {
@@ -28,10 +29,14 @@ struct capture_params {
     int poll = 0;
     int scroll = 0;
     int quiet = 0;
+    const char* device = SENSOR_DEVICE_PATH;
 };
 
 // Parses and checks the whole command line. Refusals end the program with
-// status 1 (the usage text, or a message through error()).
+// status 1 (the usage text, or a message through error()); -help and
+// -version end it with status 0 after their answer on standard output.
 void parse_capture_params(int argc, char* argv[], capture_params* params);
 
-[[noreturn]] void capture_usage(const char* program_path);
+// The usage text on standard output, then the end of the program with
+// `status`.
+[[noreturn]] void capture_usage(const char* program_path, int status = 1);

@@ -235,7 +235,7 @@ void map_all_buffers(int fd, kovlin_bufs* table, int pipe_fd) {
 }  // namespace
 
 capture_device capture_device_setup(const capture_params& params, int pipe_fd) {
-    const int fd = sensor_device_open(0);
+    const int fd = sensor_device_open_path(params.device, 0);
     query_capabilities(fd, V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING, true);
     error(0, 0, "Sensor ID - 0x%04X", unsigned{mt9d131_page_reg_read(fd, 0, 0)});
     configure_stream(fd, params);

@@ -62,5 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         board_unsigned(word.c_str()) != static_cast<uint32_t>(value)) {
         std::abort();
     }
+    // A whole-word number reads as the same number.
+    int32_t whole = 0;
+    if (board_number_word(word.c_str(), &whole) && whole != value) {
+        std::abort();
+    }
     return 0;
 }

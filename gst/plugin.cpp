@@ -1,6 +1,7 @@
 // The plug-in's descriptor, found by the host's plug-in scan.
 #include <gst/gst.h>
 
+#include "camboard_version.h"
 #include "gstvxrate.h"
 
 namespace {
@@ -16,11 +17,11 @@ GST_PLUGIN_EXPORT GstPluginDesc gst_plugin_desc = {
     "vxrate",
     "Frame rate analyze/report filter element",
     vxrate_plugin_init,
-    "0.0",
-    "LGPL",
+    CAMBOARD_VERSION,
+    "MIT/X11",
     // GStreamer 1.x refuses a plug-in whose source module is empty.
-    "kovlin",
-    "kovlin",
+    CAMBOARD_PACKAGE,
+    CAMBOARD_PACKAGE,
     "https://camboard.invalid/tools",
     nullptr,  // release date and time
     GST_PADDING_INIT,

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "camboard_version.h"
 #include "config_files.h"
 #include "help_text.h"
 #include "params.h"
@@ -16,6 +17,11 @@ namespace {
 // is looked at.
 [[noreturn]] void showHelp(CommandLine* /*commandLine*/) {
     printHelp();
+    std::exit(0);
+}
+
+[[noreturn]] void showVersion(CommandLine* /*commandLine*/) {
+    print_camboard_version("isptune");
     std::exit(0);
 }
 
@@ -39,16 +45,19 @@ namespace {
 struct CommandOption {
     const char* option;
     void (*apply)(CommandLine* commandLine);
+    bool ends;  // nothing after it is looked at
 };
 
 constexpr CommandOption kCommandOptions[] = {
-    {"--help", showHelp},
-    {"--writeconf", loadSavedConfiguration},
-    {"--readconf", saveConfiguration},
-    {"--restore", restoreDefaults},
-    {"--osddisable", [](CommandLine* commandLine) { commandLine->clearOsd = true; }},
-    {"--write", [](CommandLine* commandLine) { commandLine->mode = Mode::write; }},
-    {"--read", [](CommandLine* commandLine) { commandLine->mode = Mode::read; }},
+    {"--help", showHelp, true},
+    {"-h", showHelp, true},
+    {"--version", showVersion, true},
+    {"--writeconf", loadSavedConfiguration, true},
+    {"--readconf", saveConfiguration, true},
+    {"--restore", restoreDefaults, true},
+    {"--osddisable", [](CommandLine* commandLine) { commandLine->clearOsd = true; }, false},
+    {"--write", [](CommandLine* commandLine) { commandLine->mode = Mode::write; }, false},
+    {"--read", [](CommandLine* commandLine) { commandLine->mode = Mode::read; }, false},
 };
 
 const CommandOption* commandOptionOf(const char* word) {
@@ -73,6 +82,46 @@ bool valueOf(const char* word, int32_t* value) {
     return true;
 }
 
+// A word that reads as an option but is none of ours. Numbers are no
+// options: a value word where none is taken is ignored.
+bool isUnknownOption(const char* word) {
+    if (word[0] != '-') {
+        return false;
+    }
+    char* end = nullptr;
+    std::strtol(word, &end, 10);
+    return end == word || *end != '\0';
+}
+
+// A mistyped command line is refused before anything is done: the module
+// would otherwise get a request the user never asked for, and "OK".
+[[noreturn]] void refuse(const char* before, const char* word, const char* after) {
+    std::fprintf(stderr, "isptune: %s%s%s\n", before, word, after);
+    printHelp(stderr);
+    std::exit(1);
+}
+
+// Walks the arguments as parseCommandLine() does, but only to find a word
+// that is no option of ours; the value words of a write are skipped.
+void refuseUnknownOptions(int argc, char* argv[]) {
+    bool writing = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* word = argv[i];
+        if (const CommandOption* command = commandOptionOf(word)) {
+            if (command->ends) {
+                return;
+            }
+            if (std::strcmp(word, "--write") == 0 || std::strcmp(word, "--read") == 0) {
+                writing = std::strcmp(word, "--write") == 0;
+            }
+        } else if (paramByOption(word) != nullptr) {
+            i += writing ? 1 : 0;
+        } else if (isUnknownOption(word)) {
+            refuse("unknown option '", word, "'");
+        }
+    }
+}
+
 [[noreturn]] void wrongInput() {
     std::printf("wrong input value!\n");
     std::exit(0);
@@ -92,7 +141,9 @@ int32_t takeValue(const PixParam& param, const char* word) {
 }  // namespace
 
 CommandLine parseCommandLine(int argc, char* argv[]) {
+    refuseUnknownOptions(argc, argv);
     CommandLine commandLine;
+    bool hasParameter = false;
     for (int i = 1; i < argc; ++i) {
         if (const CommandOption* command = commandOptionOf(argv[i])) {
             command->apply(&commandLine);
@@ -102,8 +153,15 @@ CommandLine parseCommandLine(int argc, char* argv[]) {
                 ++i;
             }
             commandLine.propertyId = param->id;
+            hasParameter = true;
         }
         // Any other word is ignored.
+    }
+    // Without a parameter option a write or read would reach property 0,
+    // which is none of the module's properties.
+    if (commandLine.mode != Mode::none && !hasParameter && !commandLine.clearOsd) {
+        refuse("", commandLine.mode == Mode::write ? "--write" : "--read",
+               " needs a parameter option");
     }
     return commandLine;
 }

@@ -12,8 +12,10 @@ struct CommandLine {
     int32_t value = 0;        // the last value taken in write mode
 };
 
-// Walks the arguments in order. The system commands (--help, --writeconf,
-// --readconf, --restore) run where they stand and end the program with
-// status 0, and so does a value outside its option's range, after
-// "wrong input value!".
+// Walks the arguments in order. The system commands (--help, -h, --version,
+// --writeconf, --readconf, --restore) run where they stand and end the
+// program with status 0, and so does a value outside its option's range,
+// after "wrong input value!". An unknown option, or --write or --read
+// without a parameter option, ends it with status 1 and the help text on
+// standard error, before anything else is done.
 CommandLine parseCommandLine(int argc, char* argv[]);

@@ -10,6 +10,7 @@ constexpr const char* kHelp[] = {
     "PIXIM configuration application",
     "System commands:",
     "  --help",
+    "  --version",
     "  --writeconf     Write configuration from /etc/pixim.conf file to PIXIM",
     "  --readconf      Read configuration from PIXIM to /etc/pixim.conf file",
     "  --restore       Restore default confuration for PIXIM",
@@ -48,10 +49,10 @@ std::span<const char* const> helpLines() {
     return kHelp;
 }
 
-void printHelp() {
-    std::printf("\n");
+void printHelp(std::FILE* stream) {
+    std::fprintf(stream, "\n");
     for (const char* line : kHelp) {
-        std::printf("%s\n", line);
+        std::fprintf(stream, "%s\n", line);
     }
-    std::printf("\n");
+    std::fprintf(stream, "\n");
 }

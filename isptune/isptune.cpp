@@ -1,6 +1,10 @@
 // isptune: reads or writes one image property of the Pixim camera module,
 // saves and loads its whole configuration, and clears its on-screen text.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "comm.h"
 #include "command_line.h"
@@ -32,12 +36,28 @@ void readProperty(uint16_t id) {
     }
 }
 
+// Standard output gets its buffer before any output: glibc asks
+// whether a new stream is a terminal and may leave ENOTTY in errno, which
+// would hide why the open failed.
+void settleStandardOutput() {
+    static char buffer[BUFSIZ];
+    std::setvbuf(stdout, buffer, isatty(STDOUT_FILENO) != 0 ? _IOLBF : _IOFBF, sizeof buffer);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    settleStandardOutput();
     const CommandLine commandLine = parseCommandLine(argc, argv);
+    errno = 0;
     if (const int result = commInit(); result != 0) {
+        const int reason = errno;
         std::printf("commInit  Error\n");
+        // Scripts read the line above; a person needs to know which line
+        // failed and why.
+        std::fflush(stdout);
+        std::fprintf(stderr, "isptune: cannot open %s: %s\n", kModulePortPath,
+                     reason != 0 ? std::strerror(reason) : "failed");
         return result;
     }
     if (commandLine.clearOsd) {

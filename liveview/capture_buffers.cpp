@@ -63,9 +63,9 @@ bool capture_buffers::open_device() {
     if (device_.valid()) {
         return true;
     }
-    device_.reset(open(SENSOR_DEVICE_PATH, O_RDWR | O_CLOEXEC));
+    device_.reset(open(device_path_, O_RDWR | O_CLOEXEC));
     if (!device_.valid()) {
-        error(0, errno, "can't open %s", SENSOR_DEVICE_PATH);
+        error(0, errno, "can't open %s", device_path_);
         return false;
     }
     mappings_.resize(kMaxBuffers);

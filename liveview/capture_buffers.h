@@ -39,8 +39,10 @@ struct shared_frame {
 
 class capture_buffers {
   public:
-    // The answers go to `answer_path` (vcapture's BASENAME_r).
-    explicit capture_buffers(std::string answer_path) : answer_path_(std::move(answer_path)) {}
+    // The answers go to `answer_path` (vcapture's BASENAME_r); the buffers
+    // are those of the capture device at `device_path`, vcapture's.
+    capture_buffers(std::string answer_path, const char* device_path)
+        : answer_path_(std::move(answer_path)), device_path_(device_path) {}
 
     // A map request for buffer `index`; false (reported) when it failed.
     bool map(uint32_t index);
@@ -58,6 +60,7 @@ class capture_buffers {
     bool query(uint32_t index, struct v4l2_buffer* record) const;
 
     std::string answer_path_;
+    const char* device_path_;
     unique_fd device_;
     unique_fd answers_;
     std::vector<buffer_mapping> mappings_;

@@ -23,7 +23,7 @@ char* program_name(const char* path) {
 struct capture_command {
     const char* path;
     std::string width, height, qscale, fps, base;
-    char* argv[13];
+    char* argv[15];
 
     capture_command(const vshare_options& options, std::string handoff_base)
         : path(options.vcapture),
@@ -44,6 +44,8 @@ struct capture_command {
                const_cast<char*>("-pipe"),
                base.data(),
                const_cast<char*>("-quiet"),
+               const_cast<char*>("-device"),
+               const_cast<char*>(options.device),
                nullptr} {}
     // argv points into the strings above.
     capture_command(const capture_command&) = delete;

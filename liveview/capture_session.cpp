@@ -10,7 +10,7 @@
 capture_session::capture_session(const vshare_options& options, const std::string& socket_dir)
     : options_(options),
       handoff_base_(socket_dir + "/vshare-handoff"),
-      buffers_(handoff_base_ + "_r") {}
+      buffers_(handoff_base_ + "_r", options.device) {}
 
 bool capture_session::start(int64_t now_ms) {
     if (!process_.start(options_, handoff_base_)) {

@@ -10,11 +10,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "camboard_version.h"
+
 namespace {
 
 enum option_code : int {
     kSocket = 1,
     kVcapture,
+    kDevice,
     kSize,
     kFps,
     kQscale,
@@ -23,11 +26,13 @@ enum option_code : int {
     kRelay,
     kSnapshot,
     kHelp,
+    kVersion,
 };
 
 constexpr option kLongOptions[] = {
     {"socket", required_argument, nullptr, kSocket},
     {"vcapture", required_argument, nullptr, kVcapture},
+    {"device", required_argument, nullptr, kDevice},
     {"size", required_argument, nullptr, kSize},
     {"fps", required_argument, nullptr, kFps},
     {"qscale", required_argument, nullptr, kQscale},
@@ -36,6 +41,7 @@ constexpr option kLongOptions[] = {
     {"relay", no_argument, nullptr, kRelay},
     {"snapshot", no_argument, nullptr, kSnapshot},
     {"help", no_argument, nullptr, kHelp},
+    {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -91,6 +97,9 @@ bool apply(int code, int argc, char* argv[], vshare_options* options) {
         case kVcapture:
             options->vcapture = optarg;
             return true;
+        case kDevice:
+            options->device = optarg;
+            return true;
         case kSize:
             return parse_size(argc, argv, optarg, options);
         case kFps:
@@ -139,6 +148,10 @@ parse_outcome parse_vshare_options(int argc, char* argv[], vshare_options* optio
         if (code == kHelp) {
             return parse_outcome::help;
         }
+        if (code == kVersion) {
+            print_camboard_version("vshare");
+            std::exit(0);
+        }
         if (!apply(code, argc, argv, options)) {
             return parse_outcome::refused;
         }
@@ -157,8 +170,8 @@ void print_vshare_usage(const char* program_path) {
     std::string path = program_path;
     const char* name = basename(path.data());
     std::printf(
-        "Usage: %s [-socket path] [-vcapture path] [-size width height] [-fps N]\n"
-        "\t\t[-qscale N] [-linger seconds] [-drop seconds] [-help]\n"
+        "Usage: %s [-socket path] [-vcapture path] [-device path] [-size width height]\n"
+        "\t\t[-fps N] [-qscale N] [-linger seconds] [-drop seconds] [-help] [-version]\n"
         "       %s -relay [-snapshot] [-socket path]\n",
         name, name);
 }

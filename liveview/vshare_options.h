@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "sensor_device.h"
+
 enum class vshare_mode { server, relay };
 
 struct vshare_options {
@@ -11,6 +13,7 @@ struct vshare_options {
     bool snapshot = false;  // relay: ask for one picture instead of the stream
     const char* socket = "/run/camboard-liveview/vshare.sock";
     const char* vcapture = CAMBOARD_VCAPTURE;
+    const char* device = SENSOR_DEVICE_PATH;  // vcapture's and ours
     unsigned width = 640;
     unsigned height = 480;
     unsigned fps = 15;
@@ -22,7 +25,8 @@ struct vshare_options {
 enum class parse_outcome { run, help, refused };
 
 // Fills `options` from the command line. A refusal has been reported on
-// standard error; -help asks for the usage text.
+// standard error; -help asks for the usage text. -version is answered here
+// and ends the program with status 0.
 parse_outcome parse_vshare_options(int argc, char* argv[], vshare_options* options);
 
 // The usage text, on standard output.

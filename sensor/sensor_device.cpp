@@ -8,15 +8,19 @@
 #include <cerrno>
 
 int sensor_device_open(int extra_flags) {
-    int fd = open(SENSOR_DEVICE_PATH, O_RDWR | extra_flags);
+    return sensor_device_open_path(SENSOR_DEVICE_PATH, extra_flags);
+}
+
+int sensor_device_open_path(const char* path, int extra_flags) {
+    int fd = open(path, O_RDWR | extra_flags);
     // The kernel refuses O_NOATIME to anyone but the node's owner, although a
     // member of the device's group may open it; access time is no reason to
     // refuse the access.
     if (fd < 0 && errno == EPERM && (extra_flags & O_NOATIME) != 0) {
-        fd = open(SENSOR_DEVICE_PATH, O_RDWR | (extra_flags & ~O_NOATIME));
+        fd = open(path, O_RDWR | (extra_flags & ~O_NOATIME));
     }
     if (fd < 0) {
-        error(1, errno, "Can't open device %s", SENSOR_DEVICE_PATH);
+        error(1, errno, "Can't open device %s", path);
     }
     return fd;
 }

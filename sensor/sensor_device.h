@@ -9,6 +9,8 @@ inline constexpr const char* SENSOR_DEVICE_PATH = "/dev/v4l/video0";
 
 // Opens the capture device read-write with extra open flags.
 int sensor_device_open(int extra_flags);
+// The same for the capture device at `path`.
+int sensor_device_open_path(const char* path, int extra_flags);
 
 // ioctl(), repeated while it fails with EAGAIN or EINTR; errno as the last
 // call left it.

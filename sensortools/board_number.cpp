@@ -2,13 +2,30 @@
 
 #include <cstdlib>
 
-int32_t board_strtol(const char* text) {
-    const long value = std::strtol(text, nullptr, 0);
+namespace {
+
+long clamp_to_board(long value) {
     if (value > INT32_MAX) {
         return INT32_MAX;
     }
     if (value < INT32_MIN) {
         return INT32_MIN;
     }
-    return static_cast<int32_t>(value);
+    return value;
+}
+
+}  // namespace
+
+int32_t board_strtol(const char* text) {
+    return static_cast<int32_t>(clamp_to_board(std::strtol(text, nullptr, 0)));
+}
+
+bool board_number_word(const char* text, int32_t* value) {
+    char* end = nullptr;
+    const long number = std::strtol(text, &end, 0);
+    if (end == text || *end != '\0') {
+        return false;
+    }
+    *value = static_cast<int32_t>(clamp_to_board(number));
+    return true;
 }

@@ -13,3 +13,8 @@ int32_t board_strtol(const char* text);
 inline uint32_t board_unsigned(const char* text) {
     return static_cast<uint32_t>(board_strtol(text));
 }
+
+// The same reading of a word that must be wholly a number: leading blanks
+// and a sign are allowed, anything after the digits is not. False for an
+// empty word or one with trailing text; *value is then left alone.
+bool board_number_word(const char* text, int32_t* value);

@@ -3,18 +3,27 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "board_number.h"
+#include "camboard_version.h"
 #include "format_bits.h"
 #include "mt9d131_registers.h"
 #include "sensor_device.h"
 
 int main(int argc, char* argv[]) {
-    if (argc != 2) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        print_camboard_version("sensdump");
+        return 0;
+    }
+    // Anything but a page number (--help, a typo) gets the usage, before the
+    // device is touched.
+    int32_t number = 0;
+    if (argc != 2 || !board_number_word(argv[1], &number)) {
         std::fprintf(stderr, "Usage: %s page\n", argc > 0 ? argv[0] : "sensdump");
         return 1;
     }
-    const uint32_t page = board_unsigned(argv[1]);
+    const auto page = static_cast<uint32_t>(number);
     if (page > 2) {
         error(1, 0, "Wrong page %u\n", page);
     }

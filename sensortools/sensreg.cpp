@@ -12,6 +12,7 @@
 
 #include "bit_field.h"
 #include "board_number.h"
+#include "camboard_version.h"
 #include "format_bits.h"
 #include "mt9d131_registers.h"
 #include "mt9d131_variables.h"
@@ -34,6 +35,7 @@ struct sensreg_settings {
     bit_field field{-1, -1};
     bool has_value = false;
     uint16_t value = 0;
+    const char* value_word = nullptr;  // as given, for the refusal of a value too wide
 };
 
 [[noreturn]] void usage(const char* name) {
@@ -103,6 +105,26 @@ uint8_t width_of(const char* word) {
     __builtin_unreachable();
 }
 
+// A number word as the board reads it (decimal, 0x hexadecimal, 0 octal);
+// a word that is not wholly a number would otherwise act as 0 on the sensor.
+uint32_t number_of(const char* word) {
+    int32_t number = 0;
+    if (!board_number_word(word, &number)) {
+        error(1, 0, "'%s' is not a number", word);
+    }
+    return static_cast<uint32_t>(number);
+}
+
+// The value to write, refused when it does not fit the bits it goes to: the
+// field's, else the register's or variable's.
+void check_value_width(const sensreg_settings& settings, uint32_t value) {
+    const int bits =
+        settings.has_field ? settings.field.msb - settings.field.lsb + 1 : int{settings.width};
+    if (bits < 32 && value >= (uint32_t{1} << bits)) {
+        error(1, 0, "value %s does not fit in %d bits", settings.value_word, bits);
+    }
+}
+
 // Up to two output words stand first; without any, all three columns print.
 // Returns the position of the word after them.
 int scan_output_words(char* argv[], sensreg_settings* settings) {
@@ -138,19 +160,19 @@ int scan_field_word(int argc, char* argv[], int field_pos, sensreg_settings* set
 // The mode's fixed words: page or width, address, id, in this order.
 void scan_fixed_words(const word_layout& layout, char* words[], sensreg_settings* settings) {
     if (layout.page_at != 0) {
-        const uint32_t page = board_unsigned(words[layout.page_at]);
+        const uint32_t page = number_of(words[layout.page_at]);
         if (page > 2) {
             error(1, 0, "Wrong page %u", page);
         }
         settings->page = static_cast<uint8_t>(page);
     }
     settings->width = layout.width_at != 0 ? width_of(words[layout.width_at]) : 16;
-    settings->address = board_unsigned(words[layout.address_at]);
+    settings->address = number_of(words[layout.address_at]);
     if (settings->address > layout.address_max) {
         error(1, 0, "Wrong register | physical address number %u", settings->address);
     }
     if (layout.id_at != 0) {
-        const uint32_t id = board_unsigned(words[layout.id_at]);
+        const uint32_t id = number_of(words[layout.id_at]);
         if (id > 31) {
             error(1, 0, "Wrong logical variable id %u", id);
         }
@@ -159,7 +181,7 @@ void scan_fixed_words(const word_layout& layout, char* words[], sensreg_settings
 }
 
 // Scans the command line in the order that decides which refusal a faulty
-// line gets: count, mode word, field word, page or width, address, id.
+// line gets: count, mode word, field word, page or width, address, id, value.
 sensreg_settings scan_arguments(int argc, char* argv[]) {
     if (argc < 4 || argc > 10) {
         usage(argv[0]);
@@ -175,7 +197,10 @@ sensreg_settings scan_arguments(int argc, char* argv[]) {
     scan_fixed_words(layout, argv + mode_pos, &settings);
     if (value_pos < argc) {
         settings.has_value = true;
-        settings.value = static_cast<uint16_t>(board_unsigned(argv[value_pos]));
+        settings.value_word = argv[value_pos];
+        const uint32_t value = number_of(settings.value_word);
+        check_value_width(settings, value);
+        settings.value = static_cast<uint16_t>(value);
     }
     return settings;
 }
@@ -232,6 +257,10 @@ void print_value(const sensreg_settings& settings, uint16_t value) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        print_camboard_version("sensreg");
+        return 0;
+    }
     const sensreg_settings settings = scan_arguments(argc, argv);
     const int fd = sensor_device_open(O_NOATIME);
 

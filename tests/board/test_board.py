@@ -14,6 +14,7 @@ from pathlib import Path
 import pytest
 
 import http_site
+from project import VERSION
 from conftest import PACKAGES, SIMULATOR
 from pictures import ffmpeg_gray, picture_size, sequences_in_gray
 
@@ -77,9 +78,9 @@ def test_inspect_finds_the_installed_element(board):
     for line in ["Long-name                video frame rate analyzer",
                  "Klass                    Filter/Analyzer/Video",
                  "Description              Frame rate analyze/report filter",
-                 "Version                  0.0",
-                 "License                  LGPL",
-                 "Binary package           kovlin",
+                 f"Version                  {VERSION}",
+                 "License                  MIT/X11",
+                 "Binary package           camboard",
                  "+----GstBaseTransform\n                         +----GstVxRate"]:
         assert line in out
     # The installed file (the registry may name it through the /lib link).

@@ -6,7 +6,9 @@ import stat
 
 import pytest
 
-HELP = ("\nPIXIM configuration application\nSystem commands:\n  --help\n"
+from project import VERSION
+
+HELP = ("\nPIXIM configuration application\nSystem commands:\n  --help\n  --version\n"
         "  --writeconf     Write configuration from /etc/pixim.conf file to PIXIM\n"
         "  --readconf      Read configuration from PIXIM to /etc/pixim.conf file\n"
         "  --restore       Restore default confuration for PIXIM\n"
@@ -79,8 +81,7 @@ class TestCommandLine:
         (["--write", "--gamma", "2", "--gammavalue", "50"],
          "gamma mode = 2\ngamma value = 50\nOK\n", (0x2F, 50)),
         (["--write", "--gainvalue", " +60xyz"], "gain value = 60\nOK\n", (0x0F, 60)),
-        (["--write"], "OK\n", (0x00, 0)),
-        (["--write", "--bogus", "--iris", "1"], "iris mode = 1\nOK\n", (0x12, 1)),
+        (["--write", "stray", "--iris", "1"], "iris mode = 1\nOK\n", (0x12, 1)),
     ])
     def test_writes_follow_the_argument_order(self, board, module, args, out, written):
         assert isptune(board, *args) == (0, out)
@@ -93,8 +94,8 @@ class TestCommandLine:
 
     def test_read_ignores_a_value(self, board, module):
         assert isptune(board, "--read", "--gamma", "2") == (0, "1\n")
-        assert isptune(board, "--read") == (0, "0\n")
-        assert module.requests()[-1] == bytes.fromhex("03 02 00 00 FA")
+        assert isptune(board, "--read", "--gamma", "-6") == (0, "1\n")
+        assert module.requests()[-1] == bytes.fromhex("03 02 00 2E CC")
 
     @pytest.mark.parametrize("args", [
         ["--write", "--gainvalue", "-43"], ["--write", "--gainvalue", "61"],
@@ -129,8 +130,27 @@ class TestCommandLine:
 
     def test_no_module_port(self, board):
         result = board.run("isptune", "--read", "--wb")
-        assert (result.returncode, result.stdout) == (
-            255, b"!!!cssl: cannot open file\ncommInit  Error\n")
+        assert (result.returncode, result.stdout, result.stderr) == (
+            255, b"!!!cssl: cannot open file\ncommInit  Error\n",
+            b"isptune: cannot open /dev/ttymxc2: No such file or directory\n")
+
+    # Answers and refusals of the command line itself: the module hears nothing.
+    @pytest.mark.parametrize("args, status, stdout, stderr", [
+        (["-h"], 0, HELP, b""),
+        (["--help"], 0, HELP, b""),
+        (["--version"], 0, f"isptune {VERSION}\n".encode(), b""),
+        (["--raed", "--wb"], 1, b"", b"isptune: unknown option '--raed'\n" + HELP),
+        (["--write", "--saturation=3"], 1, b"",
+         b"isptune: unknown option '--saturation=3'\n" + HELP),
+        (["--write", "--gamma", "1", "-x"], 1, b"", b"isptune: unknown option '-x'\n" + HELP),
+        (["--write"], 1, b"", b"isptune: --write needs a parameter option\n" + HELP),
+        (["--read"], 1, b"", b"isptune: --read needs a parameter option\n" + HELP),
+        (["--help", "--raed"], 0, HELP, b""),
+    ])
+    def test_command_line_answers(self, board, module, args, status, stdout, stderr):
+        result = board.run("isptune", *args)
+        assert (result.returncode, result.stdout, result.stderr) == (status, stdout, stderr)
+        assert module.frames() == []
 
 
 class TestModuleFaults:

@@ -2,6 +2,8 @@
 
 import pytest
 
+from project import VERSION
+
 
 def expected_line(reg, value):
     bits = format(value, "016b")
@@ -37,7 +39,7 @@ def test_dump_selects_the_page_once(board):
     assert trace[-1] == "close = 0"
 
 
-@pytest.mark.parametrize("word, page", [("0x2", 2), ("0", 0), ("01", 1), ("1junk", 1)])
+@pytest.mark.parametrize("word, page", [("0x2", 2), ("0", 0), ("01", 1), (" 1", 1)])
 def test_page_forms(board, word, page):
     result = board.run("sensdump", word)
     assert result.returncode == 0
@@ -52,10 +54,23 @@ def test_wrong_page_reaches_no_device(board, word, number):
     assert board.trace() == []
 
 
-@pytest.mark.parametrize("words", [[], ["1", "2"]])
-def test_usage(board, words):
+USAGE = b"Usage: sensdump page\n"
+
+
+@pytest.mark.parametrize("words, status, stdout, stderr", [
+    ([], 1, b"", USAGE),
+    (["1", "2"], 1, b"", USAGE),
+    (["--help"], 1, b"", USAGE),
+    (["-h"], 1, b"", USAGE),
+    (["abc"], 1, b"", USAGE),
+    (["1junk"], 1, b"", USAGE),
+    ([""], 1, b"", USAGE),
+    (["--version"], 0, f"sensdump {VERSION}\n".encode(), b""),
+])
+def test_command_line_answers_touch_no_device(board, words, status, stdout, stderr):
     result = board.run("sensdump", *words)
-    assert (result.returncode, result.stdout, result.stderr) == (1, b"", b"Usage: sensdump page\n")
+    assert (result.returncode, result.stdout, result.stderr) == (status, stdout, stderr)
+    assert board.trace() == []
 
 
 def test_failed_read_keeps_the_lines_printed_so_far(board):

@@ -9,18 +9,33 @@ from pathlib import Path
 
 import pytest
 
+from project import VERSION
+
 STARTING = b"vcapture: Starting ...\n"
 USAGE = (b"Usage: vcapture width height [-crop w,h[,x,y]] [-rotate N] [-fps num[/denom]]\n"
          b"\t\t[-format {yuv420 | jpeg | grey}] [-mjpeg-http boundary] [-delay N]\n"
          b"\t\t[-count N] [-skip N] [-qscale N] [-ae 0|1] [-awb 0|1]\n"
          b"\t\t[-out file] [-pipe basename] [-poll] [-bufs N] [-early-qbuf]\n"
-         b"\t\t[-scroll] [-quiet] [-help]\n")
+         b"\t\t[-device path] [-scroll] [-quiet] [-help] [-version]\n")
 
 
-@pytest.mark.parametrize("words", [[], ["640"], ["-help", "640", "480"], ["640", "480", "--he"]])
-def test_usage_on_standard_output_after_the_start_message(board, words):
+# The usage text is an answer to -help (status 0) and a refusal otherwise.
+@pytest.mark.parametrize("words, status, stdout", [
+    ([], 1, USAGE),
+    (["640"], 1, USAGE),
+    (["-quiet"], 1, USAGE),
+    (["-help", "640", "480"], 0, USAGE),
+    (["640", "480", "--he"], 0, USAGE),
+    (["--help"], 0, USAGE),
+    (["-help"], 0, USAGE),
+    (["-h"], 0, USAGE),
+    (["--version"], 0, f"vcapture {VERSION}\n".encode()),
+    (["-v"], 0, f"vcapture {VERSION}\n".encode()),
+])
+def test_usage_and_version_on_standard_output_after_the_start_message(board, words, status,
+                                                                         stdout):
     result = board.run("vcapture", *words)
-    assert (result.returncode, result.stdout, result.stderr) == (1, USAGE, STARTING)
+    assert (result.returncode, result.stdout, result.stderr) == (status, stdout, STARTING)
     assert board.trace() == []
 
 
@@ -37,8 +52,21 @@ def test_usage_names_the_program_by_its_base_name(board):
     (["640", "480", "-out"], b"vcapture: option '-out' requires an argument\n"
                              b"vcapture: option parsing failed\n"),
     (["-fps", "/2", "640", "480"], b"vcapture: fps option parsing failed\n"),
-    (["-crop", "320", "640", "480"], b"vcapture: crop option parsing failed\n"),
-    (["-crop", "1,2,3", "640", "480"], b"vcapture: crop option parsing failed\n"),
+    (["-crop", "320", "640", "480"],
+     b"vcapture: crop option parsing failed: expected w,h or w,h,x,y, not '320'\n"),
+    (["-crop", "1,2,3", "640", "480"],
+     b"vcapture: crop option parsing failed: expected w,h or w,h,x,y, not '1,2,3'\n"),
+    (["-crop", "320,240px", "640", "480"],
+     b"vcapture: crop option parsing failed: expected w,h or w,h,x,y, not '320,240px'\n"),
+    (["640", "480", "-qscale", "500"],
+     b"vcapture: qscale option parsing failed: expected a number from 0 to 100, not '500'\n"),
+    (["640", "480", "-qs", "high"],
+     b"vcapture: qscale option parsing failed: expected a number from 0 to 100, not 'high'\n"),
+    (["-d", "/dev/video0", "640", "480"],
+     b"vcapture: option '-d' is ambiguous; possibilities: '-delay' '-device'\n"
+     b"vcapture: option parsing failed\n"),
+    (["abc", "480"], b"vcapture: width parameter is not a number: 'abc'\n"),
+    (["640", "48O"], b"vcapture: height parameter is not a number: '48O'\n"),
     (["-format", "png", "640", "480"], b"vcapture: unsupported pixel format: png\n"),
     (["-mjpeg-http", "b", "-format", "grey", "-pipe", "p", "640", "480"],
      b"vcapture: -mjpeg-http requires -format jpeg\n"),
@@ -51,6 +79,15 @@ def test_refused_command_lines_create_nothing(board, tmp_path, words, message):
     assert (result.returncode, result.stdout, result.stderr) == (1, b"", STARTING + message)
     assert not (tmp_path / "out.bin").exists()
     assert not (tmp_path / "p_r").exists()
+    assert board.trace() == []
+
+
+def test_device_is_the_one_named(board, tmp_path):
+    missing = tmp_path / "video9"
+    result = board.run("vcapture", "64", "48", "-count", "0", "-device", missing)
+    assert result.returncode == 1
+    assert result.stderr == STARTING + (
+        f"vcapture: Can't open device {missing}: No such file or directory\n").encode()
     assert board.trace() == []
 
 

@@ -17,6 +17,7 @@ from pathlib import Path
 import pytest
 
 from pictures import ffmpeg_gray, sequences_in_gray
+from project import VERSION
 from test_vcapture_stream import board_command, cpu_seconds
 
 WIDTH, HEIGHT = 320, 240
@@ -503,6 +504,14 @@ def test_a_vcapture_that_cannot_be_run(board, share_factory, tmp_path):
             or board.programs.emulator and "vshare: vcapture ended (exit status 127)" in err)
 
 
+def test_the_device_goes_to_vcapture(board, share_factory, tmp_path):
+    share = share_factory("-device", str(tmp_path / "video9"))
+    with share.connect() as s:
+        assert receive_all(s) == UNAVAILABLE
+    assert (f"vcapture: Can't open device {tmp_path}/video9: No such file or directory"
+            in own_lines(share.stderr()))
+
+
 def test_a_capture_that_gives_no_frame_is_given_up(board, share_factory):
     # vcapture drops every frame the driver fills with nothing.
     share = share_factory(*SIZE, settings={"frame_fault": "empty"})
@@ -664,15 +673,18 @@ def test_running_out_of_descriptors_pauses_accepting_without_spinning(board, sha
 
 # --- the command line ------------------------------------------------------------------
 
-USAGE = ("Usage: vshare [-socket path] [-vcapture path] [-size width height] [-fps N]\n"
-         "\t\t[-qscale N] [-linger seconds] [-drop seconds] [-help]\n"
+USAGE = ("Usage: vshare [-socket path] [-vcapture path] [-device path] [-size width height]\n"
+         "\t\t[-fps N] [-qscale N] [-linger seconds] [-drop seconds] [-help] [-version]\n"
          "       vshare -relay [-snapshot] [-socket path]\n")
 
 
-@pytest.mark.parametrize("args", [["-help"], ["--help"], ["-h"], ["-relay", "-help"]])
-def test_help_prints_the_usage_text(programs, args):
+@pytest.mark.parametrize("args, out", [
+    (["-help"], USAGE), (["--help"], USAGE), (["-h"], USAGE), (["-relay", "-help"], USAGE),
+    (["--version"], f"vshare {VERSION}\n"), (["-vers"], f"vshare {VERSION}\n"),
+])
+def test_help_and_version(programs, args, out):
     result = programs.run("vshare", *args)
-    assert (result.returncode, result.stdout.decode(), result.stderr) == (0, USAGE, b"")
+    assert (result.returncode, result.stdout.decode(), result.stderr) == (0, out, b"")
 
 
 @pytest.mark.parametrize("args, message", [
@@ -699,6 +711,7 @@ def test_bad_command_lines(programs, args, message):
 @pytest.mark.parametrize("args, message", [
     (["-bogus"], "vshare: unrecognized option '-bogus'\n"),
     (["-fps"], "vshare: option '-fps' requires an argument\n"),
+    (["-d", "/dev/video0"], "vshare: option '-d' is ambiguous; possibilities: '-device' '-drop'\n"),
 ])
 def test_options_getopt_refuses(programs, args, message):
     result = programs.run("vshare", *args)

@@ -6,6 +6,8 @@ import subprocess
 
 import pytest
 
+from project import VERSION
+
 
 @pytest.fixture
 def gst(programs, tmp_path):
@@ -31,9 +33,10 @@ def test_inspect_shows_every_detail_and_both_pads(gst, programs):
     out = result.stdout
     for line in ["Name                     vxrate",
                  "Description              Frame rate analyze/report filter element",
-                 "Version                  0.0",
-                 "License                  LGPL",
-                 "Binary package           kovlin",
+                 f"Version                  {VERSION}",
+                 "License                  MIT/X11",
+                 "Source module            camboard",
+                 "Binary package           camboard",
                  "vxrate: video frame rate analyzer"]:
         assert line in out
     element = gst("gst-inspect-1.0", "vxrate").stdout

@@ -79,13 +79,13 @@ TEST(CaptureParams, PositionalsAnywhereAndUniquePrefixes) {
 
 TEST(CaptureParams, NumbersAreTakenAsAtoiGivesThem) {
     const capture_params p = parse(
-        {"-count", "x", "-skip", "-5", "-ae", "7", "-awb", "0", "-bufs", "3abc", "wide", "480"});
+        {"-count", "x", "-skip", "-5", "-ae", "7", "-awb", "0", "-bufs", "3abc", "64", "480"});
     EXPECT_EQ(p.count, 0);
     EXPECT_EQ(p.skip, 1);  // below 1 becomes 1
     EXPECT_EQ(p.ae, 1);
     EXPECT_EQ(p.awb, 0);
     EXPECT_EQ(p.bufs, 3);
-    EXPECT_EQ(p.width, 0u);
+    EXPECT_EQ(p.width, 64u);
     EXPECT_EQ(parse({"-skip", "0", "1", "1"}).skip, 1);
     EXPECT_EQ(parse({"-skip", "3", "1", "1"}).skip, 3);
 }
@@ -117,8 +117,11 @@ TEST(CaptureParams, CropForms) {
     EXPECT_EQ(p.crop[1], 50u);
     EXPECT_EQ(p.crop[2], 16u);  // x and y kept from the earlier crop
     EXPECT_EQ(p.crop[3], 8u);
-    for (const char* bad : {"320", "1,2,3", "a,b", ",5"}) {
-        refuse({"-crop", bad, "1", "1"}, "^vcapture: crop option parsing failed\n$");
+    for (const char* bad : {"320", "1,2,3", "a,b", ",5", "1,2,3,4,5", "1,2x", "1,-2", ""}) {
+        refuse(
+            {"-crop", bad, "1", "1"},
+            std::string("^vcapture: crop option parsing failed: expected w,h or w,h,x,y, not '") +
+                bad + "'\n$");
     }
 }
 

@@ -486,7 +486,7 @@ TEST(CommandLine, WordsActInTheirOrder) {
     EXPECT_EQ(line.value, 0);
     EXPECT_EQ(echoed, "");
 
-    line = parse({"--write", "--gamma", "--read", "--osddisable", "-x"});
+    line = parse({"--write", "--gamma", "--read", "--osddisable", "stray"});
     EXPECT_EQ(line.mode, Mode::write);  // --read was the value, read as 0
     EXPECT_EQ(line.value, 0);
     EXPECT_TRUE(line.clearOsd);
