@@ -33,6 +33,7 @@ def expected_files(build):
     return sorted(
         [f"bin/{p}" for p in PROGRAMS]
         + [f"share/man/{page}" for page in PAGES]
+        + [f"share/bash-completion/completions/{p}" for p in PROGRAMS]
         + [f"{libdir}/gstreamer-1.0/libgst_vxrate.so"]
         + [f"{WWW}/index.html", f"{WWW}/cgi-bin/stream", f"{WWW}/cgi-bin/snapshot",
            "etc/camboard-liveview/httpd.conf", "lib/systemd/system/camboard-liveview.service",
