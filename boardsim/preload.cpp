@@ -175,7 +175,9 @@ int ioctl(int fd, unsigned long request, ...) noexcept {
     void* arg = va_arg(args, void*);
     va_end(args);
     if (simulator_active() && is_device(fd)) {
-        return set_errno(device_ioctl(fd, request, arg));
+        // The kernel takes the request as an unsigned int: one that went
+        // through an int on its way here (sign-extended) is the same request.
+        return set_errno(device_ioctl(fd, static_cast<unsigned int>(request), arg));
     }
     return real::ioctl(fd, request, arg);
 }

@@ -127,8 +127,11 @@ int buffer_ioctl(int fd, unsigned long request, void* arg) {
             auto* r = static_cast<abi::requestbuffers*>(arg);
             const uint32_t asked = r->count;
             const int rc = reqbufs(open_file_of(fd), r);
-            trace("VIDIOC_REQBUFS count=%u = %s%s%u", asked, result_text(rc, rb),
-                  rc == 0 ? " count=" : "", rc == 0 ? r->count : 0);
+            if (rc == 0) {
+                trace("VIDIOC_REQBUFS count=%u = 0 count=%u", asked, r->count);
+            } else {
+                trace("VIDIOC_REQBUFS count=%u = %s", asked, result_text(rc, rb));
+            }
             return rc;
         }
         case abi::QUERYBUF: {

@@ -13,6 +13,7 @@ import signal
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 
@@ -105,6 +106,21 @@ CLIENT = textwrap.dedent(r"""
         fn.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int]
         d = fn(-100, b"/dev/v4l/video0", 2)
         out[name] = call(d, QUERYCAP, ctypes.addressof(cap))
+    # Clients that ask before they open, and one that passes requests as int.
+    for name in ("access", "euidaccess"):
+        fn = getattr(libc, name)
+        fn.argtypes = [ctypes.c_char_p, ctypes.c_int]
+        out[name] = [fn(b"/dev/v4l/video0", m) and -ctypes.get_errno() for m in (0, 6, 1)]
+    libc.faccessat.argtypes = [ctypes.c_int, ctypes.c_char_p, ctypes.c_int, ctypes.c_int]
+    out["faccessat"] = [libc.faccessat(-100, b"/dev/v4l/video0", m, 0) and -ctypes.get_errno()
+                        for m in (0, 6, 1)]
+    out["querycap_sign_extended"] = call(copy, QUERYCAP | 0xFFFFFFFF00000000,
+                                         ctypes.addressof(cap))
+    parm = ctypes.create_string_buffer(struct.pack("IIIII", 1, 0x1000, 0, 1, 255), 204)
+    out["s_parm_255"] = [call(copy, ioc(3, 22, 204), ctypes.addressof(parm)),
+                         *struct.unpack_from("II", parm, 12)]
+    reqbufs = ctypes.create_string_buffer(struct.pack("III", 2, 2, 1), 20)
+    out["reqbufs_output"] = call(copy, ioc(3, 8, 20), ctypes.addressof(reqbufs))
     print(json.dumps(out))
 """)
 
@@ -135,9 +151,18 @@ def test_requests_are_answered_as_a_kernel_driver_does(board):
     assert out["statx"] == [0, 0o20660, 81]
     for name in ("__open_2", "__open64_2", "__openat_2", "__openat64_2"):
         assert out[name] == 0, name
+    # The node may be read and written, not executed, whichever way it is asked.
+    for name in ("access", "euidaccess", "faccessat"):
+        assert out[name] == [0, 0, -13], name
+    assert out["querycap_sign_extended"] == 0
+    # The sensor delivers at most 30 frames a second at this size.
+    assert out["s_parm_255"] == [0, 1, 30]
+    assert out["reqbufs_output"] == einval
     trace = board.trace()
     assert "VIDIOC_QUERYCAP = -EFAULT" in trace
     assert "VIDIOC_S_INPUT input=5 = -EINVAL" in trace
+    assert "VIDIOC_S_PARM capability=0x1000 timeperframe=1/255 = 0 timeperframe=1/30" in trace
+    assert "VIDIOC_REQBUFS count=2 = -EINVAL" in trace
 
 
 # What the board's driver does on purpose, as boardsim/README.md lists it.
@@ -316,3 +341,51 @@ def test_gstreamer_v4l2src_captures_frames_in_order(board, tmp_path, caps):
     else:
         seqs = sequences_in_gray(ffmpeg_gray(["-f", "mjpeg"], out), 320, 240)
     assert consecutive(seqs, 6), seqs
+
+
+def test_ustreamer_serves_the_simulated_camera(board, tmp_path):
+    """µStreamer, unchanged: its snapshot and its stream's parts are the
+    simulator's frames, in order."""
+    host_only(board, "ustreamer")
+    from http_site import get
+    from pictures import ffmpeg_gray, sequences_in_gray
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        port = s.getsockname()[1]
+    server = subprocess.Popen(["ustreamer", "--device", "/dev/v4l/video0", "-m", "JPEG",
+                               "-c", "HW", "-r", "320x240", "--host", "127.0.0.1",
+                               "--port", str(port)], env=host_env(board, {"unpaced": 0}),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    try:
+        seqs = []
+        for _ in range(100):  # its placeholder until the first frame, at most 10 s
+            try:
+                status, _, body = get(port, "/snapshot", timeout=5)
+            except OSError:
+                status = None
+            if status is not None and status.split()[1] == "200":
+                (tmp_path / "snapshot.jpg").write_bytes(body)
+                gray = ffmpeg_gray([], tmp_path / "snapshot.jpg")
+                seqs = sequences_in_gray(gray, 320, 240) if len(gray) == 320 * 240 else []
+                if seqs and seqs[0] > 0:
+                    break
+            assert server.poll() is None, server.stderr.read().decode()
+            time.sleep(0.1)
+        assert len(seqs) == 1 and seqs[0] > 0, seqs
+        with socket.create_connection(("127.0.0.1", port), timeout=10) as viewer:
+            viewer.sendall(b"GET /stream HTTP/1.0\r\n\r\n")
+            body = b""
+            while body.count(b"\xff\xd9") < 4:
+                chunk = viewer.recv(65536)
+                assert chunk, body[:200]
+                body += chunk
+        stream = tmp_path / "stream.mjpeg"
+        stream.write_bytes(b"".join(p[p.index(b"\xff\xd8"):p.rindex(b"\xff\xd9") + 2]
+                                    for p in body.split(b"Content-Type: image/jpeg")[1:4]))
+        parts = sequences_in_gray(ffmpeg_gray(["-f", "mjpeg"], stream), 320, 240)
+        assert len(parts) == 3 and parts == sorted(parts) and parts[0] >= seqs[0], parts
+    finally:
+        server.terminate()
+        server.wait(timeout=30)
+    assert "VIDIOC_STREAMON = 0" in board.trace()
