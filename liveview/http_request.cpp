@@ -91,10 +91,11 @@ http_request refused(int status) {
 }
 
 // Every line ends with CR LF: a lone CR or LF could be read two ways by
-// whatever lies between the client and vshare.
+// whatever lies between the client and vshare. A CR at the very end of
+// what has come may yet be followed by its LF.
 bool lines_are_clean(std::string_view head) {
     for (size_t i = 0; i < head.size(); ++i) {
-        if (head[i] == '\r' && (i + 1 == head.size() || head[i + 1] != '\n')) {
+        if (head[i] == '\r' && i + 1 < head.size() && head[i + 1] != '\n') {
             return false;
         }
         if (head[i] == '\n' && (i == 0 || head[i - 1] != '\r')) {
@@ -206,13 +207,15 @@ http_request parse_http_request(std::string_view bytes) {
         if (bytes.size() >= kMaxRequestHead) {
             return refused(431);
         }
-        // A bad request line is refused before the rest arrives.
+        // A bad request line or line end is refused before the rest arrives.
+        if (!lines_are_clean(bytes)) {
+            return refused(400);
+        }
         if (line_end != std::string_view::npos) {
             http_request early;
-            const std::string_view line = bytes.substr(0, line_end);
-            if (const int status = take_request_line(line, &early);
-                status != 0 || !lines_are_clean(bytes.substr(0, line_end + 2))) {
-                return refused(status != 0 ? status : 400);
+            if (const int status = take_request_line(bytes.substr(0, line_end), &early);
+                status != 0) {
+                return refused(status);
             }
         }
         return {};
