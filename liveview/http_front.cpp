@@ -56,11 +56,12 @@ void http_front::serve(viewer& each, const live_report& report, int64_t now_ms) 
             each.finish(http_refusal(request.refusal, {}), now_ms);
             return;
         }
-        each.take_request(request.head_length);
         each.terms = {};
         each.terms.keep_alive = request.keep_alive;
         each.terms.minor_version = request.minor_version;
         answer(each, request, report, now_ms);
+        // Only now: the request's texts lie in these bytes.
+        each.take_request(request.head_length);
     }
 }
 
