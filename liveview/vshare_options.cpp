@@ -11,6 +11,7 @@
 #include <string>
 
 #include "camboard_version.h"
+#include "tcp_listener.h"
 
 namespace {
 
@@ -23,6 +24,10 @@ enum option_code : int {
     kQscale,
     kLinger,
     kDrop,
+    kListen,
+    kWww,
+    kUsers,
+    kNoAuth,
     kRelay,
     kSnapshot,
     kHelp,
@@ -38,6 +43,10 @@ constexpr option kLongOptions[] = {
     {"qscale", required_argument, nullptr, kQscale},
     {"linger", required_argument, nullptr, kLinger},
     {"drop", required_argument, nullptr, kDrop},
+    {"listen", required_argument, nullptr, kListen},
+    {"www", required_argument, nullptr, kWww},
+    {"users", required_argument, nullptr, kUsers},
+    {"no-auth", no_argument, nullptr, kNoAuth},
     {"relay", no_argument, nullptr, kRelay},
     {"snapshot", no_argument, nullptr, kSnapshot},
     {"help", no_argument, nullptr, kHelp},
@@ -88,11 +97,23 @@ bool parse_size(int argc, char* argv[], const char* width, vshare_options* optio
            parse_unsigned("size", height, 16, 1200, &options->height);
 }
 
+bool parse_listen(const char* text, vshare_options* options) {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (!parse_listen_address(text, &address, &length)) {
+        error(0, 0, "-listen: expected [ADDRESS]:PORT, not '%s'", text);
+        return false;
+    }
+    options->listen = text;
+    return true;
+}
+
 // Applies one option; false when it was refused.
 bool apply(int code, int argc, char* argv[], vshare_options* options) {
     switch (code) {
         case kSocket:
             options->socket = optarg;
+            options->socket_given = true;
             return true;
         case kVcapture:
             options->vcapture = optarg;
@@ -110,6 +131,17 @@ bool apply(int code, int argc, char* argv[], vshare_options* options) {
             return parse_seconds("linger", optarg, 0, &options->linger_ms);
         case kDrop:
             return parse_seconds("drop", optarg, 100, &options->drop_ms);
+        case kListen:
+            return parse_listen(optarg, options);
+        case kWww:
+            options->www = optarg;
+            return true;
+        case kUsers:
+            options->users = optarg;
+            return true;
+        case kNoAuth:
+            options->no_auth = true;
+            return true;
         case kRelay:
             options->mode = vshare_mode::relay;
             return true;
@@ -122,7 +154,7 @@ bool apply(int code, int argc, char* argv[], vshare_options* options) {
 }
 
 bool is_server_option(int code) {
-    return code >= kVcapture && code <= kDrop;
+    return code >= kVcapture && code <= kNoAuth;
 }
 
 // The combinations the two modes allow.
@@ -170,8 +202,12 @@ void print_vshare_usage(const char* program_path) {
     std::string path = program_path;
     const char* name = basename(path.data());
     std::printf(
-        "Usage: %s [-socket path] [-vcapture path] [-device path] [-size width height]\n"
-        "\t\t[-fps N] [-qscale N] [-linger seconds] [-drop seconds] [-help] [-version]\n"
+        "Usage: %s [-listen [address]:port] [-socket path] [-www dir] [-users path]
+"
+        "		[-no-auth] [-vcapture path] [-device path] [-size width height] [-fps N]
+"
+        "		[-qscale N] [-linger seconds] [-drop seconds] [-help] [-version]
+"
         "       %s -relay [-snapshot] [-socket path]\n",
         name, name);
 }

@@ -12,6 +12,11 @@ struct vshare_options {
     vshare_mode mode = vshare_mode::server;
     bool snapshot = false;  // relay: ask for one picture instead of the stream
     const char* socket = "/run/camboard-liveview/vshare.sock";
+    bool socket_given = false;     // with -listen, the unix socket is opened only when asked
+    const char* listen = nullptr;  // HTTP: "[ADDR]:PORT"
+    const char* www = CAMBOARD_LIVEVIEW_WWW;
+    const char* users = "/var/lib/camboard-liveview/users";
+    bool no_auth = false;
     const char* vcapture = CAMBOARD_VCAPTURE;
     const char* device = SENSOR_DEVICE_PATH;  // vcapture's and ours
     unsigned width = 640;
