@@ -22,6 +22,9 @@ enum option_code : int {
     kDrop,
     kRelay,
     kSnapshot,
+    kUsers,
+    kNoAuth,
+    kPasswd,
     kHelp,
 };
 
@@ -35,6 +38,9 @@ constexpr option kLongOptions[] = {
     {"drop", required_argument, nullptr, kDrop},
     {"relay", no_argument, nullptr, kRelay},
     {"snapshot", no_argument, nullptr, kSnapshot},
+    {"users", required_argument, nullptr, kUsers},
+    {"no-auth", no_argument, nullptr, kNoAuth},
+    {"passwd", required_argument, nullptr, kPasswd},
     {"help", no_argument, nullptr, kHelp},
     {nullptr, 0, nullptr, 0},
 };
@@ -107,22 +113,49 @@ bool apply(int code, int argc, char* argv[], vshare_options* options) {
         case kSnapshot:
             options->snapshot = true;
             return true;
+        case kUsers:
+            options->users = optarg;
+            return true;
+        case kNoAuth:
+            options->no_auth = true;
+            return true;
+        case kPasswd:
+            options->passwd_user = optarg;
+            return true;
         default:
             return false;  // getopt has said what was wrong
     }
 }
 
 bool is_server_option(int code) {
-    return code >= kVcapture && code <= kDrop;
+    return (code >= kVcapture && code <= kDrop) || code == kUsers || code == kNoAuth;
 }
 
-// The combinations the two modes allow.
-bool check_mode(const vshare_options& options, int server_option) {
-    if (options.mode == vshare_mode::relay && server_option != 0) {
+// -passwd takes only the file it writes.
+bool check_passwd(vshare_options* options, int other_option) {
+    if (options->mode == vshare_mode::relay || options->snapshot) {
+        error(0, 0, "-%s is not an option of -passwd", options->snapshot ? "snapshot" : "relay");
+        return false;
+    }
+    if (other_option != 0) {
+        error(0, 0, "-%s is not an option of -passwd", kLongOptions[other_option - 1].name);
+        return false;
+    }
+    options->mode = vshare_mode::passwd;
+    return true;
+}
+
+// The combinations the modes allow.
+bool check_mode(vshare_options* options, int server_option, int other_option) {
+    if (options->passwd_user != nullptr) {
+        return check_passwd(options, other_option);
+    }
+    const vshare_options& given = *options;
+    if (given.mode == vshare_mode::relay && server_option != 0) {
         error(0, 0, "-%s is not an option of -relay", kLongOptions[server_option - 1].name);
         return false;
     }
-    if (options.mode == vshare_mode::server && options.snapshot) {
+    if (given.mode == vshare_mode::server && given.snapshot) {
         error(0, 0, "-snapshot needs -relay");
         return false;
     }
@@ -133,6 +166,7 @@ bool check_mode(const vshare_options& options, int server_option) {
 
 parse_outcome parse_vshare_options(int argc, char* argv[], vshare_options* options) {
     int server_option = 0;  // the first server option given, for -relay's refusal
+    int other_option = 0;   // the first one but -users, for -passwd's
     int code = 0;
     // "+": no reordering, so that -size may take the word after its argument.
     while ((code = getopt_long_only(argc, argv, "+", kLongOptions, nullptr)) != -1) {
@@ -145,12 +179,17 @@ parse_outcome parse_vshare_options(int argc, char* argv[], vshare_options* optio
         if (is_server_option(code) && server_option == 0) {
             server_option = code;
         }
+        if (code != kUsers && code != kPasswd && code != kRelay && code != kSnapshot &&
+            other_option == 0) {
+            other_option = code;
+        }
     }
     if (optind < argc) {
         error(0, 0, "unexpected argument '%s'", argv[optind]);
         return parse_outcome::refused;
     }
-    return check_mode(*options, server_option) ? parse_outcome::run : parse_outcome::refused;
+    return check_mode(options, server_option, other_option) ? parse_outcome::run
+                                                            : parse_outcome::refused;
 }
 
 void print_vshare_usage(const char* program_path) {
@@ -158,7 +197,9 @@ void print_vshare_usage(const char* program_path) {
     const char* name = basename(path.data());
     std::printf(
         "Usage: %s [-socket path] [-vcapture path] [-size width height] [-fps N]\n"
-        "\t\t[-qscale N] [-linger seconds] [-drop seconds] [-help]\n"
-        "       %s -relay [-snapshot] [-socket path]\n",
-        name, name);
+        "\t\t[-qscale N] [-linger seconds] [-drop seconds] [-users path] [-no-auth]\n"
+        "\t\t[-help]\n"
+        "       %s -relay [-snapshot] [-socket path]\n"
+        "       %s -passwd user [-users path]\n",
+        name, name, name);
 }

@@ -665,8 +665,10 @@ def test_running_out_of_descriptors_pauses_accepting_without_spinning(board, sha
 # --- the command line ------------------------------------------------------------------
 
 USAGE = ("Usage: vshare [-socket path] [-vcapture path] [-size width height] [-fps N]\n"
-         "\t\t[-qscale N] [-linger seconds] [-drop seconds] [-help]\n"
-         "       vshare -relay [-snapshot] [-socket path]\n")
+         "\t\t[-qscale N] [-linger seconds] [-drop seconds] [-users path] [-no-auth]\n"
+         "\t\t[-help]\n"
+         "       vshare -relay [-snapshot] [-socket path]\n"
+         "       vshare -passwd user [-users path]\n")
 
 
 @pytest.mark.parametrize("args", [["-help"], ["--help"], ["-h"], ["-relay", "-help"]])
@@ -687,6 +689,8 @@ def test_help_prints_the_usage_text(programs, args):
     (["-relay", "-fps", "15"], "-fps is not an option of -relay"),
     (["-linger", "1", "-relay"], "-linger is not an option of -relay"),
     (["-snapshot"], "-snapshot needs -relay"),
+    (["-passwd", "bob", "-fps", "15"], "-fps is not an option of -passwd"),
+    (["-relay", "-passwd", "bob"], "-relay is not an option of -passwd"),
     (["stream"], "unexpected argument 'stream'"),
 ])
 def test_bad_command_lines(programs, args, message):
