@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "http_responses.h"
+
 namespace {
 
 iovec piece(const void* data, size_t length) {
@@ -12,33 +14,95 @@ iovec piece(std::string_view text) {
     return piece(text.data(), text.size());
 }
 
+std::string_view stream_head(const viewer& each) {
+    return each.protocol == viewer_protocol::http ? kHttpStreamHead : kStreamHead;
+}
+
+// Its next time follows on from this one, or from now when it fell behind.
+void advance_pace(viewer& each, int64_t t_usec) {
+    const int64_t period = each.terms.period_usec;
+    viewer_counts& counts = each.counts;
+    const bool afresh = counts.sent == 0 || t_usec - counts.next_due_usec >= period ||
+                        counts.next_due_usec - t_usec > period;
+    counts.next_due_usec = afresh ? t_usec + period : counts.next_due_usec + period;
+}
+
+std::string_view unavailable(const viewer& each) {
+    return each.protocol == viewer_protocol::http ? kHttpUnavailable : kUnavailable;
+}
+
 }  // namespace
 
-frame_fanout::frame_fanout() : header_(reserve_part_header_buffer(kBoundary)) {
+frame_fanout::frame_fanout(unsigned capture_fps)
+    : header_(reserve_part_header_buffer(kBoundary)),
+      half_period_usec_(500000 / static_cast<int64_t>(capture_fps == 0 ? 1 : capture_fps)) {
     closing_length_ = format_closing_boundary(closing_, sizeof closing_, kBoundary);
+}
+
+// A viewer that asked for fewer frames takes one when its time has come,
+// give or take half a frame, so that the rate it asked for holds on
+// average. A clock set back does not hold it up.
+bool frame_fanout::due(const viewer& each, int64_t t_usec) const {
+    const int64_t period = each.terms.period_usec;
+    const int64_t next = each.counts.next_due_usec;
+    return period <= 0 || t_usec >= next - half_period_usec_ || next - t_usec > period;
+}
+
+void frame_fanout::send_snapshot(viewer& each, const shared_frame& frame, int64_t now_ms) {
+    const iovec image = piece(frame.image, frame.size);
+    if (each.protocol == viewer_protocol::local) {
+        const size_t length =
+            format_snapshot_head(snapshot_head_, sizeof snapshot_head_, frame.size);
+        const std::array<iovec, 2> picture{piece(snapshot_head_, length), image};
+        each.finish(picture, now_ms);
+        return;
+    }
+    char head[kHttpSnapshotHeadSize];
+    const size_t length =
+        format_http_snapshot_head(head, sizeof head, frame.size, frame.t_usec,
+                                  {each.terms.keep_alive, each.terms.minor_version});
+    const std::array<iovec, 2> picture{piece(head, length), image};
+    each.respond(std::span(picture).first(each.terms.head_only ? 1 : 2), now_ms);
 }
 
 uint64_t frame_fanout::deliver(std::span<viewer> viewers, const shared_frame& frame,
                                int64_t now_ms) {
     const size_t header_length =
         format_part_header(header_.text, header_.size, kBoundary, frame.size, frame.t_usec);
-    const size_t snapshot_head_length =
-        format_snapshot_head(snapshot_head_, sizeof snapshot_head_, frame.size);
     const iovec image = piece(frame.image, frame.size);
-    const std::array<iovec, 4> first_part{piece(kStreamHead), piece(header_.text, header_length),
-                                          image, piece("\r\n", 2)};
-    const std::array<iovec, 2> picture{piece(snapshot_head_, snapshot_head_length), image};
+    const iovec header = piece(header_.text, header_length);
+    // A stream's head and first part, or (subspan) the next part.
+    std::array<iovec, 4> first_part{piece(kStreamHead), header, image, piece("\r\n", 2)};
+    std::array<iovec, 4> first_advanced{piece(kHttpStreamHead), piece(kAdvancePartHead), image,
+                                        piece(kAdvancePartEnd)};
     uint64_t sent = 0;
     for (viewer& each : viewers) {
+        const bool advanced = each.terms.advance_headers;
         if (each.phase == viewer_phase::waiting && each.wants == viewer_request::snapshot) {
-            each.finish(picture, now_ms);
-        } else if (each.phase == viewer_phase::waiting) {
-            each.send_part(first_part, now_ms);
-        } else if (each.phase == viewer_phase::streaming && !each.out.busy()) {
-            each.send_part(std::span(first_part).subspan(1), now_ms);
-        } else {
-            continue;  // not there yet, finishing, or still sending an earlier part
+            send_snapshot(each, frame, now_ms);
+            ++sent;
+            continue;
         }
+        if (each.phase == viewer_phase::waiting) {
+            first_part[0] = piece(stream_head(each));
+            each.send_part(advanced ? first_advanced : first_part, now_ms);
+        } else if (each.phase == viewer_phase::streaming) {
+            if (each.out.busy()) {
+                ++each.counts.skipped;  // still sending an earlier part
+                continue;
+            }
+            if (!due(each, frame.t_usec)) {
+                continue;
+            }
+            each.send_part(
+                std::span(advanced ? first_advanced : first_part).subspan(advanced ? 2 : 1),
+                now_ms);
+        } else {
+            continue;  // not there yet, or finishing
+        }
+        advance_pace(each, frame.t_usec);
+        ++each.counts.sent;
+        each.counts.last_frame_usec = frame.t_usec;
         ++sent;
     }
     return sent;
@@ -46,11 +110,12 @@ uint64_t frame_fanout::deliver(std::span<viewer> viewers, const shared_frame& fr
 
 void frame_fanout::end_all(std::span<viewer> viewers, int64_t now_ms) const {
     const iovec closing = piece(closing_, closing_length_);
+    const iovec advanced = piece(kAdvanceClosing);
     for (viewer& each : viewers) {
         if (each.phase == viewer_phase::streaming) {
-            each.finish({&closing, 1}, now_ms);
+            each.finish({each.terms.advance_headers ? &advanced : &closing, 1}, now_ms);
         } else if (each.phase == viewer_phase::waiting) {
-            each.finish(kUnavailable, now_ms);
+            each.finish(unavailable(each), now_ms);
         }
     }
 }
@@ -58,7 +123,7 @@ void frame_fanout::end_all(std::span<viewer> viewers, int64_t now_ms) const {
 void frame_fanout::refuse_waiting(std::span<viewer> viewers, int64_t now_ms) {
     for (viewer& each : viewers) {
         if (each.phase == viewer_phase::waiting) {
-            each.finish(kUnavailable, now_ms);
+            each.finish(unavailable(each), now_ms);
         }
     }
 }

@@ -1,7 +1,7 @@
 // One frame to every viewer that wants it, straight from the mapped buffer:
 // a stream's head with its first part, a part for each viewer that keeps
-// up, a snapshot response; and the ends of the bodies when the capture or
-// the server stops.
+// up and whose pace allows, a snapshot response; and the ends of the
+// bodies when the capture or the server stops.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +14,9 @@
 
 class frame_fanout {
   public:
-    frame_fanout();
+    // `capture_fps`: the rate frames come at, by which a viewer's own pace
+    // is rounded to whole frames.
+    explicit frame_fanout(unsigned capture_fps = 15);
     frame_fanout(frame_fanout&&) = delete;
     ~frame_fanout() { release_part_header_buffer(&header_); }
 
@@ -28,8 +30,13 @@ class frame_fanout {
     static void refuse_waiting(std::span<viewer> viewers, int64_t now_ms);
 
   private:
+    // Whether a streaming viewer at its own pace takes this frame.
+    [[nodiscard]] bool due(const viewer& each, int64_t t_usec) const;
+    void send_snapshot(viewer& each, const shared_frame& frame, int64_t now_ms);
+
     part_header_buffer header_;
     char closing_[32] = {};
     size_t closing_length_ = 0;
     char snapshot_head_[kSnapshotHeadSize] = {};
+    int64_t half_period_usec_;
 };

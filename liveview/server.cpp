@@ -1,6 +1,10 @@
 #include "server.h"
 
+#include <dirent.h>
 #include <error.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -8,13 +12,34 @@
 #include <cinttypes>
 #include <string>
 
+#include "http_responses.h"
 #include "monotonic_clock.h"
 #include "responses.h"
+#include "tcp_listener.h"
 
 namespace {
 
-// Slots of the poll set before the viewers'.
-enum fixed_slot : size_t { kSignals, kListener, kCapture, kViewers };
+// Slots of the poll set before the HTTP listeners' and the viewers'.
+enum fixed_slot : size_t { kSignals, kListener, kCapture, kHttpListeners };
+
+// The descriptors kept free for the capture, so that viewers never take
+// them: vcapture's pipe (both ends while it starts), the one its /dev/null
+// takes in the child's copy of the table, the device and the answer pipe
+// of the buffer mapping; and the directory and file of a page on its way
+// out.
+constexpr size_t kCaptureReserve = 7;
+
+// Connections taken from one listener in one round: a flood of them does
+// not hold up the frames.
+constexpr int kAcceptsPerRound = 64;
+
+// How much of a stream's data may wait unsent in the kernel: about a part,
+// so that a slow viewer's next part is the newest frame, not one queued
+// behind old ones.
+constexpr int kNotSentLowWater = 16384;
+
+// How often a refusal for want of descriptors is logged.
+constexpr int64_t kRefusalLogMs = 1000;
 
 // How long a starting vcapture may take to hand over its first frame.
 constexpr int64_t kFirstFrameMs = 10000;
@@ -34,19 +59,65 @@ std::string directory_of(const char* path) {
     return slash == 0 ? "/" : text.substr(0, slash);
 }
 
+// The descriptors open now.
+size_t count_open_descriptors() {
+    DIR* directory = opendir("/proc/self/fd");
+    if (directory == nullptr) {
+        return 0;
+    }
+    size_t count = 0;
+    while (const dirent* entry = readdir(directory)) {
+        count += entry->d_name[0] != '.';
+    }
+    closedir(directory);
+    return count - 1;  // the directory's own
+}
+
+// A viewer's TCP socket: no Nagle delay on the parts, and no more than
+// about a part waiting in the kernel.
+void tune_tcp(int fd) {
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kNotSentLowWater, sizeof kNotSentLowWater);
+}
+
 }  // namespace
 
 vshare_server::vshare_server(const vshare_options& options)
-    : options_(options), capture_(options, directory_of(options.socket)) {}
+    : options_(options),
+      capture_(options, directory_of(options.socket)),
+      fanout_(options.fps),
+      http_(options) {}
+
+bool vshare_server::open_listeners() {
+    if (options_.listen == nullptr || options_.socket_given) {
+        if (!listener_.open(options_.socket)) {
+            return false;
+        }
+        error(0, 0, "listening on %s", options_.socket);
+    }
+    http_listeners_ = take_activated_sockets();
+    if (options_.listen != nullptr) {
+        unique_fd fd = listen_tcp(options_.listen);
+        if (!fd.valid()) {
+            return false;
+        }
+        http_listeners_.push_back(std::move(fd));
+    }
+    for (const unique_fd& each : http_listeners_) {
+        error(0, 0, "listening on %s", describe_local(each.get()).c_str());
+    }
+    return http_listeners_.empty() || http_.open();
+}
 
 int vshare_server::run() {
-    if (!signals_.install() || !listener_.open(options_.socket)) {
+    if (!signals_.install() || !open_listeners()) {
         return 1;
     }
-    error(0, 0, "listening on %s", options_.socket);
+    base_descriptors_ = count_open_descriptors();
     constexpr size_t kTypicalViewers = 32;
     viewers_.reserve(kTypicalViewers);
-    poll_set_.reserve(kViewers + kTypicalViewers);
+    poll_set_.reserve(viewer_slots_ + kTypicalViewers);
     while (!finished()) {
         wait_for_events();
         dispatch();
@@ -68,9 +139,14 @@ void vshare_server::wait_for_events() {
     const bool accepting = now_ms_ >= accept_paused_until_ms_;
     poll_set_.push_back({accepting ? listener_.fd() : -1, POLLIN, 0});
     poll_set_.push_back({capture_.output(), POLLIN, 0});
+    for (const unique_fd& each : http_listeners_) {
+        poll_set_.push_back({accepting ? each.get() : -1, POLLIN, 0});
+    }
+    viewer_slots_ = poll_set_.size();
     for (const viewer& each : viewers_) {
-        const short events = each.out.busy() ? POLLIN | POLLOUT : POLLIN;
-        poll_set_.push_back({each.out.fd(), events, 0});
+        const short in = each.wants_input() ? POLLIN : 0;
+        poll_set_.push_back(
+            {each.out.fd(), static_cast<short>(in | (each.out.busy() ? POLLOUT : 0)), 0});
     }
     if (poll(poll_set_.data(), poll_set_.size(), poll_timeout()) < 0) {
         if (errno != EINTR) {
@@ -92,8 +168,31 @@ void vshare_server::dispatch() {
     if (poll_set_[kCapture].revents != 0) {
         capture_.take_output(this);
     }
-    if (poll_set_[kListener].revents != 0 && !stopping_) {
-        accept_viewers();
+    if (!stopping_) {
+        if (poll_set_[kListener].revents != 0) {
+            accept_viewers(listener_.fd(), viewer_protocol::local);
+        }
+        for (size_t i = 0; i < http_listeners_.size(); ++i) {
+            if (poll_set_[kHttpListeners + i].revents != 0) {
+                accept_viewers(http_listeners_[i].get(), viewer_protocol::http);
+            }
+        }
+    }
+    serve_requests();
+}
+
+// The HTTP requests that have come whole.
+void vshare_server::serve_requests() {
+    std::optional<capture_status> report_status;
+    for (viewer& each : viewers_) {
+        if (each.protocol != viewer_protocol::http || each.phase != viewer_phase::request ||
+            each.request_bytes().empty()) {
+            continue;
+        }
+        if (!report_status) {
+            report_status = status();
+        }
+        http_.serve(each, {*report_status, viewers_}, now_ms_);
     }
 }
 
@@ -109,11 +208,22 @@ void vshare_server::take_signals() {
     }
 }
 
-void vshare_server::accept_viewers() {
-    for (;;) {
-        const int fd = accept4(listener_.fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+void vshare_server::accept_viewers(int listener, viewer_protocol protocol) {
+    for (int round = 0; round < kAcceptsPerRound; ++round) {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        const int fd = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length,
+                               SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd >= 0) {
-            viewers_.emplace_back(unique_fd(fd), now_ms_);
+            unique_fd socket(fd);
+            if (protocol == viewer_protocol::http) {
+                tune_tcp(fd);
+            }
+            if (!descriptors_left()) {
+                refuse_viewer(std::move(socket), protocol);
+                continue;
+            }
+            viewers_.emplace_back(std::move(socket), now_ms_, protocol, &peer);
             continue;
         }
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
@@ -126,21 +236,86 @@ void vshare_server::accept_viewers() {
     }
 }
 
+// Whether one more viewer leaves the capture the descriptors it needs.
+bool vshare_server::descriptors_left() const {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) {
+        return true;
+    }
+    return base_descriptors_ + viewers_.size() + 1 + kCaptureReserve <= limit.rlim_cur;
+}
+
+// Answers 503 at once and closes: the viewer is given no room.
+void vshare_server::refuse_viewer(unique_fd socket, viewer_protocol protocol) {
+    if (refusal_logged_ms_ < 0 || now_ms_ - refusal_logged_ms_ >= kRefusalLogMs) {
+        error(0, 0, "viewer refused: too few descriptors left for the capture");
+        refusal_logged_ms_ = now_ms_;
+    }
+    const std::string_view answer =
+        protocol == viewer_protocol::http ? kHttpUnavailable : kUnavailable;
+    send(socket.get(), answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    shutdown(socket.get(), SHUT_WR);
+    // Input left unread would reset the connection, and the answer with it.
+    char scratch[512];
+    while (recv(socket.get(), scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
+    }
+}
+
 void vshare_server::serve_viewers() {
-    for (size_t i = 0; i + kViewers < poll_set_.size(); ++i) {
-        const short revents = poll_set_[i + kViewers].revents;
+    for (size_t i = 0; i + viewer_slots_ < poll_set_.size(); ++i) {
+        const short revents = poll_set_[i + viewer_slots_].revents;
         viewer& each = viewers_[i];
         if ((revents & POLLOUT) != 0) {
             each.flush(now_ms_);
         }
-        if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0 && each.phase != viewer_phase::done) {
-            each.read_input(now_ms_);
+        const bool failed = (revents & (POLLHUP | POLLERR)) != 0;
+        if ((revents & POLLIN) != 0 || failed) {
+            if (each.phase != viewer_phase::done && (each.wants_input() || failed)) {
+                each.read_input(now_ms_);
+            }
         }
     }
 }
 
 void vshare_server::take_frame(const shared_frame& frame) {
+    frame_times_[frames_timed_++ % kRateFrames] = clock_usec(CLOCK_MONOTONIC);
     parts_sent_ += fanout_.deliver(viewers_, frame, now_ms_);
+}
+
+capture_status vshare_server::status() const {
+    capture_status report;
+    switch (capture_.state()) {
+        case capture_state::idle:
+            report.state = "idle";
+            break;
+        case capture_state::starting:
+            report.state = "starting";
+            break;
+        case capture_state::running:
+            report.state = "live";
+            break;
+        case capture_state::stopping:
+            report.state = "stopping";
+            break;
+    }
+    if (!unavailable_reason_.empty()) {
+        report.state = "unavailable";
+        report.reason = unavailable_reason_;
+    }
+    report.width = options_.width;
+    report.height = options_.height;
+    report.frames = capture_.frames();
+    report.restarts = restarts_;
+    const size_t timed = std::min<uint64_t>(frames_timed_, kRateFrames);
+    if (capture_.state() == capture_state::running && timed >= 2) {
+        const int64_t newest = frame_times_[(frames_timed_ - 1) % kRateFrames];
+        const int64_t oldest = frame_times_[(frames_timed_ - timed) % kRateFrames];
+        if (newest > oldest) {
+            report.fps =
+                static_cast<double>(timed - 1) * 1e6 / static_cast<double>(newest - oldest);
+        }
+    }
+    return report;
 }
 
 void vshare_server::end_capture(const capture_end& end) {
@@ -159,10 +334,14 @@ void vshare_server::drop_stalled_viewers() {
     for (viewer& each : viewers_) {
         const int64_t since = each.stalled_since_ms();
         if (since >= 0 && now_ms_ - since >= options_.drop_ms && each.phase != viewer_phase::done) {
-            error(0, 0,
-                  each.phase == viewer_phase::request ? "viewer dropped: no request for %g s"
-                                                      : "viewer dropped: it took nothing for %g s",
-                  static_cast<double>(options_.drop_ms) / 1000);
+            // A kept-alive connection with nothing more to ask ends quietly.
+            if (!each.answered_before() || each.phase != viewer_phase::request) {
+                error(0, 0,
+                      each.phase == viewer_phase::request
+                          ? "viewer dropped: no request for %g s"
+                          : "viewer dropped: it took nothing for %g s",
+                      static_cast<double>(options_.drop_ms) / 1000);
+            }
             each.phase = viewer_phase::done;
         }
     }
@@ -234,11 +413,19 @@ void vshare_server::give_up_capture() {
 void vshare_server::begin_shutdown() {
     stopping_ = true;
     listener_.close();
+    http_listeners_.clear();
     capture_.stop(false);
     fanout_.end_all(viewers_, now_ms_);
     for (viewer& each : viewers_) {
-        if (each.phase == viewer_phase::request) {
+        if (each.phase != viewer_phase::request) {
+            continue;
+        }
+        if (each.protocol == viewer_protocol::local) {
             each.finish(kUnavailable, now_ms_);  // its request may be on the way
+        } else if (each.answered_before() && each.request_bytes().empty()) {
+            each.phase = viewer_phase::done;  // idle between requests
+        } else {
+            each.finish(kHttpUnavailable, now_ms_);
         }
     }
     shutdown_deadline_ms_ = now_ms_ + std::max(options_.drop_ms, kShutdownGraceMs);

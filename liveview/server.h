@@ -1,6 +1,7 @@
-// vshare's server: one event loop over the listening socket, the viewers,
-// vcapture's index bytes and the signals; the capture runs while anyone
-// wants frames and a while after (the linger).
+// vshare's server: one event loop over the listening sockets (the unix
+// socket, the HTTP ones), the viewers, vcapture's index bytes and the
+// signals; the capture runs while anyone wants frames and a while after
+// (the linger).
 #pragma once
 
 #include <poll.h>
@@ -10,6 +11,8 @@
 
 #include "capture_session.h"
 #include "frame_fanout.h"
+#include "http_front.h"
+#include "live_state.h"
 #include "signal_pipe.h"
 #include "unix_socket.h"
 #include "viewer.h"
@@ -22,6 +25,9 @@ class vshare_server final : private frame_receiver {
     // Serves until SIGTERM or SIGINT; returns the exit status.
     int run();
 
+    // The capture as /state and /metrics report it.
+    [[nodiscard]] capture_status status() const;
+
   private:
     void take_frame(const shared_frame& frame) override;
 
@@ -29,7 +35,11 @@ class vshare_server final : private frame_receiver {
     void wait_for_events();
     void dispatch();
     void take_signals();
-    void accept_viewers();
+    bool open_listeners();
+    void accept_viewers(int listener, viewer_protocol protocol);
+    [[nodiscard]] bool descriptors_left() const;
+    void refuse_viewer(unique_fd socket, viewer_protocol protocol);
+    void serve_requests();
     void serve_viewers();
     void end_capture(const capture_end& end);
     void drop_stalled_viewers();
@@ -43,8 +53,10 @@ class vshare_server final : private frame_receiver {
     const vshare_options& options_;
     signal_pipe signals_;
     listening_socket listener_;
+    std::vector<unique_fd> http_listeners_;
     capture_session capture_;
     frame_fanout fanout_;
+    http_front http_;
     std::vector<viewer> viewers_;
     std::vector<pollfd> poll_set_;
     int64_t now_ms_ = 0;
@@ -53,5 +65,16 @@ class vshare_server final : private frame_receiver {
     int64_t accept_paused_until_ms_ = 0;
     bool stopping_ = false;
     uint64_t parts_sent_ = 0;
-    uint64_t bytes_copied_ = 0;  // of viewers already gone
+    uint64_t bytes_copied_ = 0;    // of viewers already gone
+    size_t viewer_slots_ = 0;      // where the viewers' slots begin in the poll set
+    size_t base_descriptors_ = 0;  // open before any viewer
+    int64_t refusal_logged_ms_ = -1;
+    // The capture's last frame times (monotonic microseconds), for its rate.
+    static constexpr size_t kRateFrames = 16;
+    int64_t frame_times_[kRateFrames] = {};
+    uint64_t frames_timed_ = 0;
+    // Why the capture is unavailable, and how often it was started again
+    // after a failure: kept by the capture's supervision.
+    std::string unavailable_reason_;
+    uint64_t restarts_ = 0;
 };

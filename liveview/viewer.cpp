@@ -1,9 +1,28 @@
 #include "viewer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "http_request.h"
 #include "responses.h"
+
+namespace {
+
+// What a streaming viewer may send (and is read) before its input is no
+// longer watched: enough for a client that closes politely, nothing for
+// one that floods.
+constexpr size_t kIgnoredInputBound = 4096;
+
+}  // namespace
+
+viewer::viewer(unique_fd socket, int64_t now_ms, viewer_protocol kind,
+               const sockaddr_storage* address)
+    : out(std::move(socket), now_ms), protocol(kind), since_ms_(now_ms) {
+    if (address != nullptr) {
+        peer = *address;
+    }
+}
 
 void viewer::take_request_line(std::string_view line, int64_t now_ms) {
     if (line == "stream") {
@@ -17,12 +36,39 @@ void viewer::take_request_line(std::string_view line, int64_t now_ms) {
     phase = viewer_phase::waiting;
 }
 
+bool viewer::wants_input() const {
+    if (phase == viewer_phase::done || phase == viewer_phase::closing) {
+        return false;
+    }
+    if (phase == viewer_phase::streaming || protocol == viewer_protocol::local) {
+        return ignored_ < kIgnoredInputBound;
+    }
+    // Pipelined requests wait in the buffer; a full one is not added to.
+    return request_.size() < kMaxRequestHead;
+}
+
 void viewer::read_input(int64_t now_ms) {
-    char scratch[64];
-    const bool reading_request = phase == viewer_phase::request;
-    char* into = reading_request ? line_ + line_used_ : scratch;
-    const size_t room = reading_request ? sizeof line_ - line_used_ : sizeof scratch;
-    const ssize_t got = read(out.fd(), into, room);
+    char scratch[512];
+    const bool local_request = protocol == viewer_protocol::local && phase == viewer_phase::request;
+    const bool http_request = protocol == viewer_protocol::http && phase != viewer_phase::streaming;
+    char* into = scratch;
+    size_t room = sizeof scratch;
+    if (local_request) {
+        into = line_ + line_used_;
+        room = sizeof line_ - line_used_;
+    } else if (http_request) {
+        const size_t used = request_.size();
+        room = kMaxRequestHead - std::min(used, kMaxRequestHead);
+        request_.resize(used + room);
+        into = request_.data() + used;
+    }
+    const ssize_t got = room == 0 ? 0 : read(out.fd(), into, room);
+    if (http_request) {
+        request_.resize(request_.size() - room + (got > 0 ? static_cast<size_t>(got) : 0));
+        if (room == 0) {
+            return;
+        }
+    }
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
         return;
     }
@@ -30,7 +76,10 @@ void viewer::read_input(int64_t now_ms) {
         phase = viewer_phase::done;  // the client has gone (or its socket failed)
         return;
     }
-    if (!reading_request) {
+    if (!local_request) {
+        if (!http_request) {
+            ignored_ += static_cast<size_t>(got);
+        }
         return;
     }
     line_used_ += static_cast<size_t>(got);
@@ -40,6 +89,12 @@ void viewer::read_input(int64_t now_ms) {
     } else if (line_used_ == sizeof line_) {
         finish(kBadRequest, now_ms);
     }
+}
+
+void viewer::take_request(size_t length) {
+    request_.erase(request_.begin(),
+                   request_.begin() + static_cast<ptrdiff_t>(std::min(length, request_.size())));
+    answered_ = true;
 }
 
 void viewer::finish(std::span<const iovec> pieces, int64_t now_ms) {
@@ -52,11 +107,40 @@ void viewer::finish(std::string_view text, int64_t now_ms) {
     finish({&piece, 1}, now_ms);
 }
 
+void viewer::respond(std::span<const iovec> pieces, int64_t now_ms) {
+    if (!terms.keep_alive) {
+        finish(pieces, now_ms);
+        return;
+    }
+    const send_result result = out.send(pieces, now_ms);
+    if (result == send_result::gone) {
+        phase = viewer_phase::done;
+    } else if (result == send_result::pending) {
+        phase = viewer_phase::responding;
+    } else {
+        back_to_request(now_ms);
+    }
+}
+
+void viewer::respond(std::string_view text, int64_t now_ms) {
+    const iovec piece{const_cast<char*>(text.data()), text.size()};
+    respond({&piece, 1}, now_ms);
+}
+
+void viewer::back_to_request(int64_t now_ms) {
+    phase = viewer_phase::request;
+    wants = viewer_request::none;
+    terms = {};
+    since_ms_ = now_ms;
+}
+
 void viewer::flush(int64_t now_ms) {
     const send_result result = out.flush(now_ms);
     if (result == send_result::gone ||
         (result == send_result::done && phase == viewer_phase::closing)) {
         phase = viewer_phase::done;
+    } else if (result == send_result::done && phase == viewer_phase::responding) {
+        back_to_request(now_ms);
     }
 }
 
@@ -65,12 +149,16 @@ void viewer::send_part(std::span<const iovec> pieces, int64_t now_ms) {
         phase = viewer_phase::done;
         return;
     }
+    if (phase != viewer_phase::streaming) {
+        // Its request is answered for good: the buffer is not needed again.
+        request_ = {};
+    }
     phase = viewer_phase::streaming;
 }
 
 void viewer::discard_input() const {
     char scratch[256];
-    while (read(out.fd(), scratch, sizeof scratch) > 0) {
+    for (int round = 0; round < 64 && read(out.fd(), scratch, sizeof scratch) > 0; ++round) {
     }
 }
 

@@ -26,6 +26,8 @@ class viewer_output {
     [[nodiscard]] int fd() const { return socket_.get(); }
     // A rest of earlier pieces is still waiting.
     [[nodiscard]] bool busy() const { return sent_ < pending_.size(); }
+    // Bytes of the rest still to be sent.
+    [[nodiscard]] size_t waiting() const { return pending_.size() - sent_; }
     // Sends `pieces` whole, or as far as the socket takes them and keeps a
     // copy of the rest. Behind a waiting rest they are copied whole.
     send_result send(std::span<const iovec> pieces, int64_t now_ms);

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "tcp_listener.h"
+
 namespace {
 
 enum option_code : int {
@@ -20,10 +22,12 @@ enum option_code : int {
     kQscale,
     kLinger,
     kDrop,
-    kRelay,
-    kSnapshot,
+    kListen,
+    kWww,
     kUsers,
     kNoAuth,
+    kRelay,
+    kSnapshot,
     kPasswd,
     kHelp,
 };
@@ -36,10 +40,12 @@ constexpr option kLongOptions[] = {
     {"qscale", required_argument, nullptr, kQscale},
     {"linger", required_argument, nullptr, kLinger},
     {"drop", required_argument, nullptr, kDrop},
-    {"relay", no_argument, nullptr, kRelay},
-    {"snapshot", no_argument, nullptr, kSnapshot},
+    {"listen", required_argument, nullptr, kListen},
+    {"www", required_argument, nullptr, kWww},
     {"users", required_argument, nullptr, kUsers},
     {"no-auth", no_argument, nullptr, kNoAuth},
+    {"relay", no_argument, nullptr, kRelay},
+    {"snapshot", no_argument, nullptr, kSnapshot},
     {"passwd", required_argument, nullptr, kPasswd},
     {"help", no_argument, nullptr, kHelp},
     {nullptr, 0, nullptr, 0},
@@ -88,11 +94,23 @@ bool parse_size(int argc, char* argv[], const char* width, vshare_options* optio
            parse_unsigned("size", height, 16, 1200, &options->height);
 }
 
+bool parse_listen(const char* text, vshare_options* options) {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (!parse_listen_address(text, &address, &length)) {
+        error(0, 0, "-listen: expected [ADDRESS]:PORT, not '%s'", text);
+        return false;
+    }
+    options->listen = text;
+    return true;
+}
+
 // Applies one option; false when it was refused.
 bool apply(int code, int argc, char* argv[], vshare_options* options) {
     switch (code) {
         case kSocket:
             options->socket = optarg;
+            options->socket_given = true;
             return true;
         case kVcapture:
             options->vcapture = optarg;
@@ -107,17 +125,22 @@ bool apply(int code, int argc, char* argv[], vshare_options* options) {
             return parse_seconds("linger", optarg, 0, &options->linger_ms);
         case kDrop:
             return parse_seconds("drop", optarg, 100, &options->drop_ms);
-        case kRelay:
-            options->mode = vshare_mode::relay;
-            return true;
-        case kSnapshot:
-            options->snapshot = true;
+        case kListen:
+            return parse_listen(optarg, options);
+        case kWww:
+            options->www = optarg;
             return true;
         case kUsers:
             options->users = optarg;
             return true;
         case kNoAuth:
             options->no_auth = true;
+            return true;
+        case kRelay:
+            options->mode = vshare_mode::relay;
+            return true;
+        case kSnapshot:
+            options->snapshot = true;
             return true;
         case kPasswd:
             options->passwd_user = optarg;
@@ -128,7 +151,7 @@ bool apply(int code, int argc, char* argv[], vshare_options* options) {
 }
 
 bool is_server_option(int code) {
-    return (code >= kVcapture && code <= kDrop) || code == kUsers || code == kNoAuth;
+    return code >= kVcapture && code <= kNoAuth;
 }
 
 // -passwd takes only the file it writes.
@@ -196,9 +219,9 @@ void print_vshare_usage(const char* program_path) {
     std::string path = program_path;
     const char* name = basename(path.data());
     std::printf(
-        "Usage: %s [-socket path] [-vcapture path] [-size width height] [-fps N]\n"
-        "\t\t[-qscale N] [-linger seconds] [-drop seconds] [-users path] [-no-auth]\n"
-        "\t\t[-help]\n"
+        "Usage: %s [-listen [address]:port] [-socket path] [-www dir] [-users path]\n"
+        "\t\t[-no-auth] [-vcapture path] [-size width height] [-fps N] [-qscale N]\n"
+        "\t\t[-linger seconds] [-drop seconds] [-help]\n"
         "       %s -relay [-snapshot] [-socket path]\n"
         "       %s -passwd user [-users path]\n",
         name, name, name);

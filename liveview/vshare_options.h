@@ -10,15 +10,18 @@ struct vshare_options {
     vshare_mode mode = vshare_mode::server;
     bool snapshot = false;  // relay: ask for one picture instead of the stream
     const char* socket = "/run/camboard-liveview/vshare.sock";
+    bool socket_given = false;     // with -listen, the unix socket is opened only when asked
+    const char* listen = nullptr;  // HTTP: "[ADDR]:PORT"
+    const char* www = CAMBOARD_LIVEVIEW_WWW;
+    const char* users = "/var/lib/camboard-liveview/users";
+    bool no_auth = false;
     const char* vcapture = CAMBOARD_VCAPTURE;
     unsigned width = 640;
     unsigned height = 480;
     unsigned fps = 15;
     unsigned qscale = 80;
-    int64_t linger_ms = 3000;  // the capture runs on this long after the last viewer
-    int64_t drop_ms = 5000;    // a viewer that takes no byte this long is closed
-    const char* users = "/var/lib/camboard-liveview/users";  // the credentials file
-    bool no_auth = false;                                    // everybody may watch
+    int64_t linger_ms = 3000;           // the capture runs on this long after the last viewer
+    int64_t drop_ms = 5000;             // a viewer that takes no byte this long is closed
     const char* passwd_user = nullptr;  // -passwd: whose password standard input sets
 };
 

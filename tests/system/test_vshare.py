@@ -639,7 +639,7 @@ def test_a_client_that_sends_no_request_is_dropped(board, share_factory):
     assert share.streamons() == 0
 
 
-def test_running_out_of_descriptors_pauses_accepting_without_spinning(board, share_factory):
+def test_viewers_beyond_the_descriptors_kept_for_the_capture_are_refused(board, share_factory):
     if board.programs.emulator:
         pytest.skip("the emulator's own descriptors count against the limit")
     share = share_factory(*SIZE)
@@ -648,12 +648,18 @@ def test_running_out_of_descriptors_pauses_accepting_without_spinning(board, sha
     idle = []
     for _ in range(12):
         s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        s.settimeout(bound(board, 30))
         s.connect(str(share.socket))  # queued by the kernel even when not accepted
         idle.append(s)
-    wait_until(lambda: "Too many open files" in share.stderr(), bound(board, 30), "no refusal")
+    # Too few descriptors would be left for the capture: each is answered
+    # at once, without a spin.
+    for s in idle:
+        assert receive_all(s) == UNAVAILABLE
     start = cpu_seconds(share.proc.pid)
     time.sleep(1)
     assert cpu_seconds(share.proc.pid) - start < 0.5
+    assert ("vshare: viewer refused: too few descriptors left for the capture"
+            in own_lines(share.stderr()))
     for s in idle:
         s.close()
     # Room again (the sanitizers' own checks need descriptors too).
@@ -664,9 +670,9 @@ def test_running_out_of_descriptors_pauses_accepting_without_spinning(board, sha
 
 # --- the command line ------------------------------------------------------------------
 
-USAGE = ("Usage: vshare [-socket path] [-vcapture path] [-size width height] [-fps N]\n"
-         "\t\t[-qscale N] [-linger seconds] [-drop seconds] [-users path] [-no-auth]\n"
-         "\t\t[-help]\n"
+USAGE = ("Usage: vshare [-listen [address]:port] [-socket path] [-www dir] [-users path]\n"
+         "\t\t[-no-auth] [-vcapture path] [-size width height] [-fps N] [-qscale N]\n"
+         "\t\t[-linger seconds] [-drop seconds] [-help]\n"
          "       vshare -relay [-snapshot] [-socket path]\n"
          "       vshare -passwd user [-users path]\n")
 
