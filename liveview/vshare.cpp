@@ -1,8 +1,12 @@
 // vshare: one capture, many viewers. The server runs vcapture as its
 // buffer hand-off peer and serves every viewer from the mapped capture
-// buffers; the relay is what a CGI script runs to reach it.
+// buffers; the relay is what a CGI script runs to reach it; -passwd sets a
+// login.
 #include <error.h>
 
+#include <unistd.h>
+
+#include "passwd_command.h"
 #include "relay.h"
 #include "server.h"
 #include "vshare_options.h"
@@ -20,6 +24,9 @@ int main(int argc, char* argv[]) {
     }
     if (options.mode == vshare_mode::relay) {
         return run_relay(options);
+    }
+    if (options.mode == vshare_mode::passwd) {
+        return run_passwd(options.users, options.passwd_user, STDIN_FILENO);
     }
     vshare_server server(options);
     return server.run();

@@ -30,6 +30,7 @@ enum option_code : int {
     kNoAuth,
     kRelay,
     kSnapshot,
+    kPasswd,
     kHelp,
     kVersion,
 };
@@ -49,6 +50,7 @@ constexpr option kLongOptions[] = {
     {"no-auth", no_argument, nullptr, kNoAuth},
     {"relay", no_argument, nullptr, kRelay},
     {"snapshot", no_argument, nullptr, kSnapshot},
+    {"passwd", required_argument, nullptr, kPasswd},
     {"help", no_argument, nullptr, kHelp},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
@@ -148,6 +150,9 @@ bool apply(int code, int argc, char* argv[], vshare_options* options) {
         case kSnapshot:
             options->snapshot = true;
             return true;
+        case kPasswd:
+            options->passwd_user = optarg;
+            return true;
         default:
             return false;  // getopt has said what was wrong
     }
@@ -157,13 +162,31 @@ bool is_server_option(int code) {
     return code >= kVcapture && code <= kNoAuth;
 }
 
-// The combinations the two modes allow.
-bool check_mode(const vshare_options& options, int server_option) {
-    if (options.mode == vshare_mode::relay && server_option != 0) {
+// -passwd takes only the file it writes.
+bool check_passwd(vshare_options* options, int other_option) {
+    if (options->mode == vshare_mode::relay || options->snapshot) {
+        error(0, 0, "-%s is not an option of -passwd", options->snapshot ? "snapshot" : "relay");
+        return false;
+    }
+    if (other_option != 0) {
+        error(0, 0, "-%s is not an option of -passwd", kLongOptions[other_option - 1].name);
+        return false;
+    }
+    options->mode = vshare_mode::passwd;
+    return true;
+}
+
+// The combinations the modes allow.
+bool check_mode(vshare_options* options, int server_option, int other_option) {
+    if (options->passwd_user != nullptr) {
+        return check_passwd(options, other_option);
+    }
+    const vshare_options& given = *options;
+    if (given.mode == vshare_mode::relay && server_option != 0) {
         error(0, 0, "-%s is not an option of -relay", kLongOptions[server_option - 1].name);
         return false;
     }
-    if (options.mode == vshare_mode::server && options.snapshot) {
+    if (given.mode == vshare_mode::server && given.snapshot) {
         error(0, 0, "-snapshot needs -relay");
         return false;
     }
@@ -174,6 +197,7 @@ bool check_mode(const vshare_options& options, int server_option) {
 
 parse_outcome parse_vshare_options(int argc, char* argv[], vshare_options* options) {
     int server_option = 0;  // the first server option given, for -relay's refusal
+    int other_option = 0;   // the first one but -users, for -passwd's
     int code = 0;
     // "+": no reordering, so that -size may take the word after its argument.
     while ((code = getopt_long_only(argc, argv, "+", kLongOptions, nullptr)) != -1) {
@@ -190,24 +214,27 @@ parse_outcome parse_vshare_options(int argc, char* argv[], vshare_options* optio
         if (is_server_option(code) && server_option == 0) {
             server_option = code;
         }
+        if (code != kUsers && code != kPasswd && code != kRelay && code != kSnapshot &&
+            other_option == 0) {
+            other_option = code;
+        }
     }
     if (optind < argc) {
         error(0, 0, "unexpected argument '%s'", argv[optind]);
         return parse_outcome::refused;
     }
-    return check_mode(*options, server_option) ? parse_outcome::run : parse_outcome::refused;
+    return check_mode(options, server_option, other_option) ? parse_outcome::run
+                                                            : parse_outcome::refused;
 }
 
 void print_vshare_usage(const char* program_path) {
     std::string path = program_path;
     const char* name = basename(path.data());
     std::printf(
-        "Usage: %s [-listen [address]:port] [-socket path] [-www dir] [-users path]
-"
-        "		[-no-auth] [-vcapture path] [-device path] [-size width height] [-fps N]
-"
-        "		[-qscale N] [-linger seconds] [-drop seconds] [-help] [-version]
-"
-        "       %s -relay [-snapshot] [-socket path]\n",
-        name, name);
+        "Usage: %s [-listen [address]:port] [-socket path] [-www dir] [-users path]\n"
+        "\t\t[-no-auth] [-vcapture path] [-device path] [-size width height] [-fps N]\n"
+        "\t\t[-qscale N] [-linger seconds] [-drop seconds] [-help] [-version]\n"
+        "       %s -relay [-snapshot] [-socket path]\n"
+        "       %s -passwd user [-users path]\n",
+        name, name, name);
 }

@@ -6,7 +6,7 @@
 
 #include "sensor_device.h"
 
-enum class vshare_mode { server, relay };
+enum class vshare_mode { server, relay, passwd };
 
 struct vshare_options {
     vshare_mode mode = vshare_mode::server;
@@ -23,8 +23,9 @@ struct vshare_options {
     unsigned height = 480;
     unsigned fps = 15;
     unsigned qscale = 80;
-    int64_t linger_ms = 3000;  // the capture runs on this long after the last viewer
-    int64_t drop_ms = 5000;    // a viewer that takes no byte this long is closed
+    int64_t linger_ms = 3000;           // the capture runs on this long after the last viewer
+    int64_t drop_ms = 5000;             // a viewer that takes no byte this long is closed
+    const char* passwd_user = nullptr;  // -passwd: whose password standard input sets
 };
 
 enum class parse_outcome { run, help, refused };

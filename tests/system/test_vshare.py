@@ -679,13 +679,11 @@ def test_viewers_beyond_the_descriptors_kept_for_the_capture_are_refused(board, 
 
 # --- the command line ------------------------------------------------------------------
 
-USAGE = ("Usage: vshare [-listen [address]:port] [-socket path] [-www dir] [-users path]
-"
-         "		[-no-auth] [-vcapture path] [-device path] [-size width height] [-fps N]
-"
-         "		[-qscale N] [-linger seconds] [-drop seconds] [-help] [-version]
-"
-         "       vshare -relay [-snapshot] [-socket path]\n")
+USAGE = ("Usage: vshare [-listen [address]:port] [-socket path] [-www dir] [-users path]\n"
+         "\t\t[-no-auth] [-vcapture path] [-device path] [-size width height] [-fps N]\n"
+         "\t\t[-qscale N] [-linger seconds] [-drop seconds] [-help] [-version]\n"
+         "       vshare -relay [-snapshot] [-socket path]\n"
+         "       vshare -passwd user [-users path]\n")
 
 
 @pytest.mark.parametrize("args, out", [
@@ -709,6 +707,8 @@ def test_help_and_version(programs, args, out):
     (["-relay", "-fps", "15"], "-fps is not an option of -relay"),
     (["-linger", "1", "-relay"], "-linger is not an option of -relay"),
     (["-snapshot"], "-snapshot needs -relay"),
+    (["-passwd", "bob", "-fps", "15"], "-fps is not an option of -passwd"),
+    (["-relay", "-passwd", "bob"], "-relay is not an option of -passwd"),
     (["stream"], "unexpected argument 'stream'"),
 ])
 def test_bad_command_lines(programs, args, message):
