@@ -40,6 +40,7 @@ if stale_cache; then
     rm -rf "$tree/CMakeCache.txt" "$tree/CMakeFiles"
 fi
 rm -f "$stamp"
+[ -f "$tree/CMakeCache.txt" ] || echo "tools/build.sh: configuring $tree"
 cmake -S . -B "$tree" "${args[@]}" >/dev/null
 printf '%s' "${args[*]}" > "$stamp"
 if [ ${#targets[@]} -gt 0 ]; then
