@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 case "${1:-}" in
-    -h | --help) sed -n '2,3p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,3s/^# //p' "$0"; exit 0 ;;
 esac
 flavour=${1:-native}
 targets=("${@:2}")
