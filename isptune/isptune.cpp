@@ -36,9 +36,9 @@ void readProperty(uint16_t id) {
     }
 }
 
-// Standard output gets its buffer before any output: glibc asks
-// whether a new stream is a terminal and may leave ENOTTY in errno, which
-// would hide why the open failed.
+// Standard output gets its buffer before any output: glibc asks whether a
+// new stream is a terminal when it first writes to it, which may leave
+// ENOTTY in errno and hide why the module's line did not open.
 void settleStandardOutput() {
     static char buffer[BUFSIZ];
     std::setvbuf(stdout, buffer, isatty(STDOUT_FILENO) != 0 ? _IOLBF : _IOFBF, sizeof buffer);

@@ -117,11 +117,14 @@ uint32_t number_of(const char* word) {
 
 // The value to write, refused when it does not fit the bits it goes to: the
 // field's, else the register's or variable's.
+// A field's width is counted in 64 bits: its positions may be as large as
+// the board's numbers go.
 void check_value_width(const sensreg_settings& settings, uint32_t value) {
-    const int bits =
-        settings.has_field ? settings.field.msb - settings.field.lsb + 1 : int{settings.width};
+    const int64_t bits = settings.has_field ? int64_t{settings.field.msb} - settings.field.lsb + 1
+                                            : int64_t{settings.width};
     if (bits < 32 && value >= (uint32_t{1} << bits)) {
-        error(1, 0, "value %s does not fit in %d bits", settings.value_word, bits);
+        error(1, 0, "value %s does not fit in %d bit%s", settings.value_word,
+              static_cast<int>(bits), bits == 1 ? "" : "s");
     }
 }
 

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Configures and builds one flavour of the project.
-# Usage: tools/build.sh native|sanitize|arm   (build tree: build/<flavour>)
+# Configures and builds one flavour of the project, or only the targets named.
+# Usage: tools/build.sh [native|sanitize|arm [TARGET...]]   (build tree: build/<flavour>)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+case "${1:-}" in
+    -h | --help) sed -n '2,3s/^# //p' "$0"; exit 0 ;;
+esac
 flavour=${1:-native}
+targets=("${@:2}")
 args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo)
 case "$flavour" in
     native) ;;
@@ -36,6 +40,11 @@ if stale_cache; then
     rm -rf "$tree/CMakeCache.txt" "$tree/CMakeFiles"
 fi
 rm -f "$stamp"
+[ -f "$tree/CMakeCache.txt" ] || echo "tools/build.sh: configuring $tree"
 cmake -S . -B "$tree" "${args[@]}" >/dev/null
 printf '%s' "${args[*]}" > "$stamp"
-cmake --build "$tree"
+if [ ${#targets[@]} -gt 0 ]; then
+    cmake --build "$tree" --target "${targets[@]}"
+else
+    cmake --build "$tree"
+fi

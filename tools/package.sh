@@ -14,6 +14,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+case "${1:-}" in
+    -h | --help) sed -n '/^set /q; 2,$ s/^# \{0,1\}//p' "$0"; exit 0 ;;
+esac
 want=("$@")
 [ ${#want[@]} -gt 0 ] || want=(armhf host)
 sets=(native package)
@@ -24,6 +27,7 @@ for w in "${want[@]}"; do
         *) echo "tools/package.sh: unknown architecture '$w' (armhf or host)" >&2; exit 2 ;;
     esac
 done
+echo "== Checking the packages the build needs (apt-get installs what is missing)"
 tools/deps.sh "${sets[@]}"
 
 out=$PWD/build/packages
@@ -47,13 +51,32 @@ repair_dbgsym() {
     rm -rf "$root"
 }
 
+# Keeps the build's output in LOG and shows only ninja's step counter, on one
+# line on a terminal, else at every tenth of the build.
+show_progress() {  # LOG
+    local log=$1 line shown=-1 step total
+    : >"$log"
+    while IFS= read -r line; do
+        printf '%s\n' "$line" >>"$log"
+        [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]] || continue
+        step=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
+        if [ -t 1 ]; then
+            printf "\r   building: step %s of %s" "$step" "$total"
+        elif ((step * 10 / total != shown)); then
+            shown=$((step * 10 / total))
+            echo "   building: step $step of $total"
+        fi
+    done
+    [ ! -t 1 ] || echo
+}
+
 # build_packages ARCH [CMAKE ARGUMENTS...]
 build_packages() {
     local arch=$1
     shift
     local tree=build/package-$arch multiarch
     multiarch=$(dpkg-architecture -f -a "$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
-    echo "== packages for $arch ($tree)"
+    echo "== Packages for $arch, built in $tree: configuring"
     # Debian's compiler and linker flags for the architecture, all hardening
     # included. CMake takes them from the environment at the first configure
     # only, so every run configures afresh.
@@ -68,7 +91,10 @@ build_packages() {
         -DCAMBOARD_COMPRESS_MAN=ON -DCMAKE_INSTALL_PREFIX=/usr \
         -DCMAKE_INSTALL_LIBDIR="lib/$multiarch" -DCMAKE_INSTALL_SYSCONFDIR=/etc \
         -DCAMBOARD_SYSTEMD_UNITDIR=/lib/systemd/system "$@" >/dev/null
-    cmake --build "$tree" -j "$(nproc)" >"$tree/build.log" || { cat "$tree/build.log"; exit 1; }
+    echo "   building (the compiler's output goes to $tree/build.log)"
+    cmake --build "$tree" -j "$(nproc)" 2>&1 | show_progress "$tree/build.log" \
+        || { cat "$tree/build.log"; exit 1; }
+    echo "   packing with cpack"
     rm -rf "$tree/packages"
     # dpkg-shlibdeps reads the shared libraries of the packages' architecture.
     (cd "$tree" && DEB_HOST_ARCH=$arch cpack -G DEB -B "$PWD/packages" >cpack.log) \
@@ -90,4 +116,6 @@ done
 
 # The architecture-independent package comes out of every build alike.
 mapfile -t built < <(printf '%s\n' "${built[@]}" | sort -u)
+echo "== Checking the packages with lintian"
 packaging/check.sh "${built[@]}"
+echo "== The packages are in $out"

@@ -169,6 +169,8 @@ def test_eight_bit_field_write_checks_the_merged_value(sensor):
     (["reg", "0", "0x20", "1:0", "7"], b"sensreg: value 7 does not fit in 2 bits\n"),
     (["phys", "w", "0x100", "15:0", "0x10000"],
      b"sensreg: value 0x10000 does not fit in 16 bits\n"),
+    (["reg", "0", "0x20", "2147483647:2147483647", "2"],
+     b"sensreg: value 2 does not fit in 1 bit\n"),
 ])
 def test_refusals_reach_no_device(board, words, message):
     result = board.run("sensreg", *words)

@@ -70,4 +70,16 @@ TEST(BoardNumber, StrtolBaseZeroIn32Bits) {
     EXPECT_EQ(board_unsigned("-1"), 4294967295u);
 }
 
+TEST(BoardNumber, WholeWordsOnly) {
+    int32_t value = 7;
+    EXPECT_TRUE(board_number_word(" 0x20", &value));
+    EXPECT_EQ(value, 0x20);
+    EXPECT_TRUE(board_number_word("0xFFFFFFFFF", &value));
+    EXPECT_EQ(value, INT32_MAX);
+    for (const char* word : {"", " ", "zero", "1junk", "0x", "1 "}) {
+        EXPECT_FALSE(board_number_word(word, &value)) << word;
+    }
+    EXPECT_EQ(value, INT32_MAX);  // left alone by a refusal
+}
+
 }  // namespace
