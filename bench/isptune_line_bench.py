@@ -19,10 +19,11 @@ ROOT = Path(__file__).resolve().parent.parent
 READ_PAIRS = int(sys.argv[1]) if len(sys.argv) > 1 else 100
 CONF_PAIRS = int(sys.argv[2]) if len(sys.argv) > 2 else 20
 BUILD = Path(sys.argv[3]) if len(sys.argv) > 3 else ROOT / "build" / "native"
+BIN = Path(os.environ.get("ISPTUNE", BUILD / "bin" / "isptune"))  # another build to compare
 
 
 def start(env, *args):
-    return (time.monotonic(), subprocess.Popen([str(BUILD / "bin" / "isptune"), *args], env=env,
+    return (time.monotonic(), subprocess.Popen([str(BIN), *args], env=env,
                                                stdout=subprocess.PIPE, stderr=subprocess.PIPE))
 
 
