@@ -1,16 +1,23 @@
 #include "comm.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 
+#include "line_lock.h"
+
 cssl_port* modulePort = nullptr;
 bool moduleAnswerLost = false;
 
 namespace {
+
+// The descriptor that holds the line's lock for the run; -1 without one.
+int lineLock = -1;
 
 long long monotonic_ms() {
     timespec now{};
@@ -19,59 +26,98 @@ long long monotonic_ms() {
 }
 
 // One wait of at most `timeout_ms` and one read of what is there: 0 when the
-// line stayed quiet or has ended.
+// line stayed quiet or has ended, -1 when nothing was lost and the caller
+// should look at its clock and wait again (a signal, or a byte that poll
+// promised and the read did not find).
 int read_available(uint8_t* buffer, int size, int timeout_ms) {
     pollfd ready_poll{modulePort->fd, POLLIN, 0};
     const int ready = poll(&ready_poll, 1, timeout_ms);
     if (ready < 0 && errno == EINTR) {
-        return -1;  // nothing lost: the caller looks at its clock and waits again
+        return -1;
     }
-    if (ready <= 0 || (ready_poll.revents & POLLIN) == 0) {
+    if (ready <= 0 || (ready_poll.revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
         return 0;
     }
     const int received = cssl_get_data(modulePort, buffer, size);
-    return received > 0 ? received : (received < 0 && errno == EINTR ? -1 : 0);
+    if (received > 0) {
+        return received;
+    }
+    return received < 0 && (errno == EINTR || errno == EAGAIN) ? -1 : 0;
+}
+
+void report_line_busy() {
+    const pid_t holder = lineHolder(kModulePortPath);
+    if (holder > 0) {
+        std::fprintf(stderr, "%s: %s is in use by process %d; gave up waiting after %d s\n",
+                     program_invocation_name, kModulePortPath, static_cast<int>(holder),
+                     kLineWaitMs / 1000);
+    } else {
+        std::fprintf(stderr, "%s: %s is in use by another process; gave up waiting after %d s\n",
+                     program_invocation_name, kModulePortPath, kLineWaitMs / 1000);
+    }
 }
 
 }  // namespace
 
 int commInit() {
     cssl_start();
-    modulePort = cssl_open(kModulePortPath, nullptr, 0, 38400, 0, 8, 1);
     moduleAnswerLost = false;
-    if (modulePort == nullptr) {
-        std::printf("!!!%s\n", cssl_error_message());
+    // The line is taken before the port is set up: setting it up drops the
+    // pending input, which may be another run's answer.
+    lineLock = lineTake(kModulePortPath, kLineWaitMs);
+    if (lineLock < 0 && errno == EBUSY) {
+        report_line_busy();
         return -1;
     }
+    modulePort = lineLock < 0 ? nullptr : cssl_open(kModulePortPath, nullptr, 0, 38400, 0, 8, 1);
+    if (modulePort == nullptr) {
+        if (lineLock < 0) {
+            cssl_open(kModulePortPath, nullptr, 0, 38400, 0, 8, 1);  // fails as the take did
+        }
+        std::printf("!!!%s\n", cssl_error_message());
+        lineGive(lineLock);
+        lineLock = -1;
+        return -1;
+    }
+    // Reads never wait in the kernel: every wait is a poll with a time-out,
+    // whatever another process does to the line.
+    fcntl(modulePort->fd, F_SETFL, fcntl(modulePort->fd, F_GETFL) | O_NONBLOCK);
+    // Programs that take no lock are kept out too (all but root's).
+    ioctl(modulePort->fd, TIOCEXCL);
     return 0;
 }
 
 void commClose() {
+    // A late answer must not arrive once the line has its old settings back:
+    // a line that echoes would send it back to the module, and an answer
+    // echoed parses as a write.
+    if (moduleAnswerLost) {
+        commDiscardUntilQuiet(kByteTimeoutMs, kQuietLimitMs);
+    }
+    // The flag outlives us when something else keeps the port open.
+    ioctl(modulePort->fd, TIOCNXCL);
     cssl_close(modulePort);
     modulePort = nullptr;
+    lineGive(lineLock);
+    lineLock = -1;
 }
 
 int commReadWithin(uint8_t* buffer, uint16_t count, int timeout_ms) {
     int got = 0;
+    long long deadline = monotonic_ms() + timeout_ms;
     while (got < count) {
-        // The port waits without limit for its first byte (VMIN 1); a silent
-        // module must not hold us for ever.
-        pollfd ready_poll{modulePort->fd, POLLIN, 0};
-        const int ready = poll(&ready_poll, 1, timeout_ms);
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0 || (ready_poll.revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+        const long long left = deadline - monotonic_ms();
+        if (left <= 0) {
             break;
         }
-        const int received = cssl_get_data(modulePort, buffer + got, count - got);
-        if (received <= 0) {
-            if (received < 0 && errno == EINTR) {
-                continue;
-            }
+        const int received = read_available(buffer + got, count - got, static_cast<int>(left));
+        if (received == 0) {
             break;
         }
-        got += received;
+        if (received > 0) {
+            got += received;
+            deadline = monotonic_ms() + timeout_ms;  // the silence is counted from each byte
+        }
     }
     return got;
 }
@@ -102,7 +148,24 @@ int commRead(uint8_t* buffer, uint16_t count) {
     return commReadWithin(buffer, count, kByteTimeoutMs);
 }
 
+// The port does not wait in write() either: a frame that the line's buffer
+// cannot take at once is finished as room appears, for at most a byte's
+// time-out without progress.
 int commWrite(const uint8_t* data, uint16_t count) {
-    cssl_put_data(modulePort, data, count);
+    int sent = 0;
+    while (sent < count) {
+        const int written = cssl_put_data(modulePort, data + sent, count - sent);
+        if (written > 0) {
+            sent += written;
+            continue;
+        }
+        if (written < 0 && errno != EAGAIN && errno != EINTR) {
+            break;
+        }
+        pollfd room{modulePort->fd, POLLOUT, 0};
+        if (poll(&room, 1, kByteTimeoutMs) == 0) {
+            break;
+        }
+    }
     return count;
 }

@@ -1,5 +1,6 @@
 // The module link: the Pixim module on the board's third UART, 38400 baud,
-// 8 data bits, no parity, 1 stop bit, blocking.
+// 8 data bits, no parity, 1 stop bit. The link owns the line for its whole
+// life: one isptune at a time talks to the module.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,13 @@
 inline constexpr const char* kModulePortPath = "/dev/ttymxc2";
 // How long the module may keep us waiting for any byte of an answer.
 inline constexpr int kByteTimeoutMs = 1000;
+// How long a run waits for another isptune to give the line up: a few times
+// the length of a whole --readconf against a prompt module.
+inline constexpr int kLineWaitMs = 5000;
+// After a time-out the line must be quiet for a whole answer time before
+// anything else happens on it; a line that never falls quiet is waited for
+// at most this long.
+inline constexpr int kQuietLimitMs = 2 * kByteTimeoutMs;
 
 extern cssl_port* modulePort;
 // Set when an answer was lost to a time-out: the module may still send it,
@@ -16,7 +24,12 @@ extern cssl_port* modulePort;
 // clear, since opening the port drops all pending input.
 extern bool moduleAnswerLost;
 
+// Takes the line (waiting at most kLineWaitMs for another user to give it up)
+// and sets it up; 0, or -1 after saying why on standard output (the port
+// cannot be opened) or standard error (another process keeps the line).
 int commInit();
+// Waits for a late answer to pass when one was lost, then gives the line its
+// settings back and lets the next user have it.
 void commClose();
 // Reads exactly `count` bytes unless the module falls silent for
 // `kByteTimeoutMs`; returns how many arrived.

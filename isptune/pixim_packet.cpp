@@ -14,10 +14,6 @@ constexpr uint8_t kError = 0x04;
 // long; a line that keeps sending is given up on as a time-out after the limit.
 constexpr int kQuietMs = 100;
 constexpr int kDiscardLimitMs = kByteTimeoutMs;
-// After a time-out, the next request waits until the line has been quiet for
-// a whole answer time: an answer up to that late is dropped, not mistaken
-// for the next one's. A line that never falls quiet delays it at most this long.
-constexpr int kResyncLimitMs = 2 * kByteTimeoutMs;
 
 int timed_out() {
     moduleAnswerLost = true;
@@ -92,8 +88,11 @@ int sendPacket(uint8_t command, const uint8_t* payload, uint8_t length) {
         frame[2 + i] = payload[i];
     }
     frame[2 + length] = checksum_of(frame, 2 + length);
+    // After a time-out, the next request waits until the line has been quiet
+    // for a whole answer time: an answer up to that late is dropped, not
+    // mistaken for the next one's.
     if (moduleAnswerLost) {
-        commDiscardUntilQuiet(kByteTimeoutMs, kResyncLimitMs);
+        commDiscardUntilQuiet(kByteTimeoutMs, kQuietLimitMs);
         moduleAnswerLost = false;
     }
     commDiscardPending();

@@ -1,16 +1,23 @@
 #include "replacement_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
 
 namespace {
 
 // As many links as the kernel follows in one path lookup.
 constexpr int kMaxLinkHops = 40;
+// Names tried before giving up: a clash needs the same process id and 32
+// random bits, so the second try practically always succeeds.
+constexpr int kNameAttempts = 16;
 
 std::string directory_of(const std::string& path) {
     const size_t slash = path.rfind('/');
@@ -33,6 +40,31 @@ bool take_mode_and_owner(int fd, const std::string& target) {
         return false;
     }
     return fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// A file of our own beside `target`, created exclusively under a name no
+// other run picks, so that two writers never share one; its descriptor, or
+// -1. (Not mkstemp: its open happens inside the C library, where a board
+// whose /etc is elsewhere could not send it.)
+int create_beside(const std::string& target, std::string* name) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        uint32_t salt = 0;
+        if (getrandom(&salt, sizeof salt, GRND_NONBLOCK) != sizeof salt) {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            salt = static_cast<uint32_t>(now.tv_nsec) ^ static_cast<uint32_t>(attempt) << 24U;
+        }
+        char suffix[40];
+        std::snprintf(suffix, sizeof suffix, ".tmp-%d-%08x", static_cast<int>(getpid()), salt);
+        *name = target + suffix;
+        const int fd =
+            ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 void sync_directory(const std::string& path) {
@@ -64,11 +96,8 @@ bool resolveLinks(const char* path, std::string* resolved) {
 }
 
 ReplacementFile::ReplacementFile(const char* path) {
-    if (resolveLinks(path, &target_)) {
-        temporary_ = target_ + ".tmp";
-        if (!open()) {
-            discard();
-        }
+    if (resolveLinks(path, &target_) && !open()) {
+        discard();
     }
 }
 
@@ -77,8 +106,17 @@ ReplacementFile::~ReplacementFile() {
 }
 
 bool ReplacementFile::open() {
-    file_ = std::fopen(temporary_.c_str(), "w");
-    return file_ != nullptr && take_mode_and_owner(fileno(file_), target_);
+    const int fd = create_beside(target_, &temporary_);
+    if (fd < 0) {
+        return false;
+    }
+    file_ = fdopen(fd, "w");
+    if (file_ == nullptr) {
+        close(fd);
+        unlink(temporary_.c_str());
+        return false;
+    }
+    return take_mode_and_owner(fd, target_);
 }
 
 void ReplacementFile::discard() {

@@ -12,7 +12,8 @@ bool resolveLinks(const char* path, std::string* resolved);
 
 class ReplacementFile {
   public:
-    // Opens the temporary file beside the file `path` resolves to, with that
+    // Creates a temporary file of its own beside the file `path` resolves to,
+    // exclusively and under a name no other run picks, with that
     // file's mode and owner when it exists. file() is nullptr on failure.
     explicit ReplacementFile(const char* path);
     ~ReplacementFile();
