@@ -36,7 +36,7 @@ constexpr int kAcceptsPerRound = 64;
 // How much of a stream's data may wait unsent in the kernel: about a part,
 // so that a slow viewer's next part is the newest frame, not one queued
 // behind old ones.
-constexpr int kNotSentLowWater = 16384;
+constexpr int kNotSentLowWater = 4096;
 
 // How often a refusal for want of descriptors is logged.
 constexpr int64_t kRefusalLogMs = 1000;
