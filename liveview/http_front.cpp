@@ -112,7 +112,7 @@ void http_front::answer(viewer& each, const http_request& request, const live_re
     }
 }
 
-void http_front::ask_for_stream(viewer& each, const http_request& request, int64_t now_ms) {
+void http_front::ask_for_stream(viewer& each, const http_request& request, int64_t now_ms) const {
     const http_connection connection = connection_of(request);
     viewer_terms& terms = each.terms;
     if (const auto advance = query_value(request.query, "advance_headers")) {
@@ -156,11 +156,11 @@ void http_front::send_file(viewer& each, const http_request& request, int64_t no
     file_.resize(file->size);
     size_t got = 0;
     while (got < file_.size()) {
-        const ssize_t n = read(file->fd.get(), file_.data() + got, file_.size() - got);
-        if (n <= 0) {
+        const ssize_t read_now = read(file->fd.get(), file_.data() + got, file_.size() - got);
+        if (read_now <= 0) {
             break;
         }
-        got += static_cast<size_t>(n);
+        got += static_cast<size_t>(read_now);
     }
     file_.resize(got);
     const std::string head = http_head(200,

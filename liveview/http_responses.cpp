@@ -106,7 +106,7 @@ std::string http_refusal(int status, http_connection connection, std::string_vie
 
 size_t format_http_snapshot_head(char* buffer, size_t size, size_t length, int64_t t_usec,
                                  http_connection connection) {
-    const time_t seconds = static_cast<time_t>(t_usec / 1000000);
+    const auto seconds = static_cast<time_t>(t_usec / 1000000);
     tm local{};
     char stamp[32] = "00000000-000000";
     if (localtime_r(&seconds, &local) != nullptr) {

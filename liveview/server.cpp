@@ -69,7 +69,7 @@ size_t count_open_descriptors() {
     }
     size_t count = 0;
     while (const dirent* entry = readdir(directory)) {
-        count += entry->d_name[0] != '.';
+        count += entry->d_name[0] != '.' ? 1 : 0;
     }
     closedir(directory);
     return count - 1;  // the directory's own
@@ -419,6 +419,7 @@ void vshare_server::begin_shutdown() {
     capture_.stop(false);
     fanout_.end_all(viewers_, now_ms_);
     for (viewer& each : viewers_) {
+        each.terms.keep_alive = false;  // a response under way is the last
         if (each.phase != viewer_phase::request) {
             continue;
         }
