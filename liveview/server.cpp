@@ -336,8 +336,11 @@ void vshare_server::drop_stalled_viewers() {
     for (viewer& each : viewers_) {
         const int64_t since = each.stalled_since_ms();
         if (since >= 0 && now_ms_ - since >= options_.drop_ms && each.phase != viewer_phase::done) {
-            // A kept-alive connection with nothing more to ask ends quietly.
-            if (!each.answered_before() || each.phase != viewer_phase::request) {
+            // A kept-alive connection with nothing more to ask, or one a
+            // browser opened ahead and never used, ends quietly.
+            const bool idle = each.protocol == viewer_protocol::http &&
+                              each.phase == viewer_phase::request && each.request_bytes().empty();
+            if (!idle && !(each.answered_before() && each.phase == viewer_phase::request)) {
                 error(0, 0,
                       each.phase == viewer_phase::request
                           ? "viewer dropped: no request for %g s"

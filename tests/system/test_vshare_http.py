@@ -301,9 +301,13 @@ def test_a_viewer_gets_the_frames_at_its_own_pace(board, http, fps):
     assert min(b - a for a, b in zip(stamps(every), stamps(every)[1:])) < 1 / fps - 1 / 60
 
 
-def test_a_snapshot_is_named_after_its_frame(board, http, tmp_path):
-    status, fields, image = response(http.exchange(get("/snapshot")))
+@pytest.mark.parametrize("method", ["GET", "HEAD"])
+def test_a_snapshot_is_named_after_its_frame(board, http, method):
+    status, fields, image = response(http.exchange(f"{method} /snapshot HTTP/1.0\r\n\r\n".encode()))
     assert status == "HTTP/1.1 200 OK"
+    if method == "HEAD":
+        assert image == b"" and int(fields["Content-Length"]) > 0
+        return
     name = re.fullmatch(r'inline; filename="camboard-(\d{8}-\d{6})\.jpg"',
                         fields.pop("Content-Disposition"))
     assert fields == {"Content-Type": "image/jpeg", "Content-Length": str(len(image)), **COMMON,
