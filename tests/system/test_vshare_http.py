@@ -294,11 +294,13 @@ def test_a_viewer_gets_the_frames_at_its_own_pace(board, http, fps):
     with http.open(get(f"/stream?fps={fps}")) as s, http.open(get("/stream")) as full:
         body = receive_until(s, lambda d: len(stamps(d)) >= 8)
         every = receive_until(full, lambda d: len(stamps(d)) >= 8)
-    gaps = [b - a for a, b in zip(stamps(body), stamps(body)[1:])]
-    # The capture's frames (30 a second), one in a due time give or take
-    # half a frame; never faster than asked.
-    assert min(gaps) >= 1 / fps - 1 / 60 - 0.005, gaps
-    assert min(b - a for a, b in zip(stamps(every), stamps(every)[1:])) < 1 / fps - 1 / 60
+    got = stamps(body)
+    gaps = [b - a for a, b in zip(got, got[1:])]
+    # The capture's frames (30 a second), each when it is due give or take
+    # half a frame (and the capture's own jitter); never faster on average.
+    assert min(gaps) >= 1 / fps - 1 / 30, gaps
+    assert (len(got) - 1) / (got[-1] - got[0]) <= fps * 1.1, gaps
+    assert min(b - a for a, b in zip(stamps(every), stamps(every)[1:])) < 1 / fps - 1 / 30
 
 
 @pytest.mark.parametrize("method", ["GET", "HEAD"])
@@ -324,11 +326,12 @@ def test_a_slow_viewer_gets_fresh_frames(board, http):
     viewer = http.open(get("/stream"), rcvbuf=8192)
     viewer.settimeout(bound(board, 30))
     body, ages, read_at = b"", [], {}
-    end = time.monotonic() + bound(board, 5)
-    while time.monotonic() < end:
+    started = time.monotonic()
+    while time.monotonic() < started + bound(board, 5):
         body += viewer.recv(4096)
         read_at[len(body)] = time.time()
         time.sleep(0.02)
+    rate = len(body) / (time.monotonic() - started)  # bytes a second taken
     viewer.close()
     for m in PART_HEAD.finditer(body):
         last_byte = m.end() + int(m.group(1))
@@ -336,7 +339,7 @@ def test_a_slow_viewer_gets_fresh_frames(board, http):
         if received is not None:
             ages.append(received - int(m.group(2)) - int(m.group(3)) / 1e6)
     sizes = [int(m.group(1)) for m in PART_HEAD.finditer(body)]
-    link = max(sizes) / (4096 / 0.02)  # seconds to carry one frame
+    link = max(sizes) / rate  # seconds to carry one frame
     limit = 2 / 30 + link + bound(board, 0.5)  # the slack is for a loaded machine
     assert len(ages) >= 10
     assert max(ages[3:]) < limit, (ages, limit)
