@@ -28,5 +28,6 @@ class access_control {
     // `authorization` is the value of the request's Authorization header
     // (empty when it has none); `client` the peer's address, the key of the
     // failed-login limit.
-    access_decision check(std::string_view authorization, std::string_view client, int64_t now_ms);
+    access_decision check(std::string_view authorization, std::string_view client,
+                          int64_t now_ms);
 };
