@@ -308,7 +308,7 @@ capture_status vshare_server::status() const {
     report.height = options_.height;
     report.frames = capture_.frames();
     report.restarts = restarts_;
-    const size_t timed = std::min<uint64_t>(frames_timed_, kRateFrames);
+    const size_t timed = std::min(frames_timed_, kRateFrames);
     if (capture_.state() == capture_state::running && timed >= 2) {
         const int64_t newest = frame_times_[(frames_timed_ - 1) % kRateFrames];
         const int64_t oldest = frame_times_[(frames_timed_ - timed) % kRateFrames];
