@@ -36,7 +36,7 @@ STYLE = b"img { width: 100%; }\n"
 class HttpShare(Share):
     """A vshare server listening on a loopback port of its choice too."""
 
-    def __init__(self, board, tmp_path, *args, limit=None, activated=None):
+    def __init__(self, board, tmp_path, *args, limit=None, activated=None, host="127.0.0.1"):
         www = tmp_path / "www"
         (www / "sub").mkdir(parents=True, exist_ok=True)
         (www / "index.html").write_bytes(PAGE)
@@ -50,7 +50,7 @@ class HttpShare(Share):
         self.socket.parent.mkdir(exist_ok=True)
         self.errors = tmp_path / f"vshare-{time.monotonic_ns()}.err"
         self.settings = {}
-        listen = [] if activated else ["-listen", "127.0.0.1:0"]
+        listen = [] if activated else ["-listen", f"{host}:0"]
         cmd, kwargs = board_command(board, "vshare", "-socket", str(self.socket), *listen,
                                     "-www", str(www), "-no-auth", "-users",
                                     str(tmp_path / "users"), "-vcapture",
@@ -73,18 +73,20 @@ class HttpShare(Share):
             self.proc = subprocess.Popen(*cmd, **kwargs, stdout=subprocess.DEVNULL, stderr=err,
                                          preexec_fn=prepare)
         deadline = time.time() + bound(board, 30)
-        while not (m := re.search(r"vshare: listening on 127\.0\.0\.1:(\d+)\n", self.stderr())):
+        self.host = host.strip("[]")
+        listening = re.escape(f"vshare: listening on {host}:") + r"(\d+)\n"
+        while not (m := re.search(listening, self.stderr())):
             assert self.proc.poll() is None, self.stderr()
             assert time.time() < deadline, "vshare did not listen"
             time.sleep(0.05)
         self.port = int(m.group(1))
 
     def open(self, request=None, rcvbuf=None):
-        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        s = socket.socket(socket.AF_INET6 if ":" in self.host else socket.AF_INET)
         if rcvbuf:
             s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
         s.settimeout(bound(self.board, 60))
-        s.connect(("127.0.0.1", self.port))
+        s.connect((self.host, self.port))
         if request:
             s.sendall(request)
         return s
@@ -412,6 +414,18 @@ def test_a_port_in_use_is_refused(board, http, tmp_path):
     assert result.returncode == 1
     assert own_lines(result.stderr.decode())[-2] == (
         f"vshare: can't listen on 127.0.0.1:{http.port}: Address already in use")
+
+
+def test_ipv6_loopback(http_factory):
+    try:
+        socket.socket(socket.AF_INET6).bind(("::1", 0))
+    except OSError:
+        pytest.skip("no IPv6 loopback here")
+    http = http_factory(*SIZE, host="[::1]")
+    with http.open(get("/stream")) as viewer:
+        receive_until(viewer, lambda d: d.count(b"--frame\r\n") >= 2)
+        _, _, body = response(http.exchange(get("/state")))
+        assert b'"address":"[::1]:%d"' % viewer.getsockname()[1] in body
 
 
 def test_socket_activation(board, http_factory):
