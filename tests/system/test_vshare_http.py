@@ -321,6 +321,19 @@ def test_a_snapshot_is_named_after_its_frame(board, http, method):
     assert abs(taken - time.time()) < bound(board, 60)
 
 
+def test_snapshots_on_a_kept_connection(http):
+    with http.open() as s:
+        data, images = b"", []
+        for _ in range(3):
+            s.sendall(get("/snapshot", "1.1"))
+            head, image, data = read_response(s, data)
+            assert head.startswith(b"HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\n")
+            assert b"Connection:" not in head
+            images.append(image)
+    assert all(i.startswith(b"\xff\xd8") and i.endswith(b"\xff\xd9") for i in images)
+    assert http.streamons() == 1
+
+
 def test_a_slow_viewer_gets_fresh_frames(board, http):
     # A link that carries about 200 KB a second, for parts of about 14 KB
     # at 30 frames a second: most frames cannot go, and those that do must
