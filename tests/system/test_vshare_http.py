@@ -220,6 +220,7 @@ def read_response(s, data, with_body=True):
 
 
 HEAD_CSS = b"HEAD /sub/page.css HTTP/1.1\r\nHost: c\r\n\r\n"
+HEAD_MISSING = b"HEAD /missing HTTP/1.1\r\nHost: c\r\n\r\n"
 
 
 @pytest.mark.parametrize("sends, answers, fields, closed", [
@@ -228,6 +229,9 @@ HEAD_CSS = b"HEAD /sub/page.css HTTP/1.1\r\nHost: c\r\n\r\n"
      [(b"200 OK", PAGE), (b"200 OK", b""), (b"404 Not Found", b"Not found.\n")],
      [b"", b"", b"Connection: close"], True),
     ([get("/", "1.1"), get("/", "1.1")], [(b"200 OK", PAGE)] * 2, [b"", b""], False),
+    # The answer to HEAD is a head alone, refusals included.
+    ([HEAD_MISSING, get("/", "1.1")], [(b"404 Not Found", b""), (b"200 OK", PAGE)], [b"", b""],
+     False),
     # HTTP/1.0 closes unless asked to keep it.
     ([get("/", "1.0", "Connection: keep-alive\r\n"), get("/", "1.0")], [(b"200 OK", PAGE)] * 2,
      [b"Connection: keep-alive", b"Connection: close"], True),
