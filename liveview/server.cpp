@@ -259,7 +259,8 @@ void vshare_server::refuse_viewer(unique_fd socket, viewer_protocol protocol) {
     shutdown(socket.get(), SHUT_WR);
     // Input left unread would reset the connection, and the answer with it.
     char scratch[512];
-    while (recv(socket.get(), scratch, sizeof scratch, MSG_DONTWAIT) > 0) {
+    for (int round = 0; round < 64 && recv(socket.get(), scratch, sizeof scratch, MSG_DONTWAIT) > 0;
+         ++round) {
     }
 }
 
