@@ -37,7 +37,8 @@ def expected_files(build):
         + [f"{libdir}/gstreamer-1.0/libgst_vxrate.so"]
         + [f"{WWW}/index.html", f"{WWW}/cgi-bin/stream", f"{WWW}/cgi-bin/snapshot",
            "etc/camboard-liveview/httpd.conf", "lib/systemd/system/camboard-liveview.service",
-           "lib/systemd/system/camboard-vshare.service", "share/doc/camboard-liveview/README"]
+           "lib/systemd/system/camboard-vshare.service",
+           "lib/systemd/system/camboard-vshare.socket", "share/doc/camboard-liveview/README"]
         + [f"share/doc/{p}/{f}" for p in PACKAGES for f in ("copyright", "changelog.gz")])
 
 
@@ -153,3 +154,12 @@ def test_httpd_unit_pulls_in_vshare_which_runs_as_the_live_views_user(build, tmp
     assert service == [("ExecStart", f"{bindir}/vshare"), ("User", "www-data"),
                        ("Group", "video"), ("RuntimeDirectory", "camboard-liveview"),
                        ("Restart", "on-failure")]
+
+
+def test_the_socket_unit_hands_port_80_to_vshare(build, tmp_path):
+    prefix = tmp_path / "x"
+    install(build, prefix)
+    socket_unit = unit_settings(prefix / "lib/systemd/system/camboard-vshare.socket")
+    assert socket_unit["Socket"] == [("ListenStream", "80"), ("Backlog", "1024"),
+                                     ("NoDelay", "true"),
+                                     ("Service", "camboard-vshare.service")]
