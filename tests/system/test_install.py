@@ -36,8 +36,8 @@ def expected_files(build):
         + [f"{libdir}/gstreamer-1.0/libgst_vxrate.so"]
         + [f"{WWW}/index.html", f"{WWW}/live.css", f"{WWW}/live.js",
            f"{WWW}/cgi-bin/stream", f"{WWW}/cgi-bin/snapshot",
-           "etc/camboard-liveview/httpd.conf", "lib/systemd/system/camboard-liveview.service",
-           "lib/systemd/system/camboard-vshare.service", "share/doc/camboard-liveview/README"]
+           "etc/camboard-liveview/httpd.conf", "lib/systemd/system/camboard-vshare.service",
+           "lib/systemd/system/camboard-vshare.socket", "share/doc/camboard-liveview/README"]
         + [f"share/doc/{p}/{f}" for p in PACKAGES for f in ("copyright", "changelog.gz")])
 
 
