@@ -23,8 +23,9 @@ WWW = Path(__file__).resolve().parents[2] / "liveview" / "www"
 USER, PASSWORD = "viewer", "pw-4711"
 
 # The number the simulator draws into the top band of each picture, read
-# from what the page's <img> shows now: 32 blocks, light for 1, most
-# significant first; -1 while it shows nothing.
+# from what the page's <img> shows now: 32 blocks, light for 1 (in any
+# colour channel: the browsers' colours differ), most significant first; -1
+# while it shows nothing.
 FRAME_NUMBER = """(() => {
   const view = document.getElementById("view");
   if (!view || !view.complete || view.naturalWidth === 0) return -1;
@@ -37,7 +38,8 @@ FRAME_NUMBER = """(() => {
   const block = Math.floor(canvas.width / 32);
   let number = 0;
   for (let bit = 0; bit < 32; bit++) {
-    number = number * 2 + (row[(bit * block + (block >> 1)) * 4] > 128 ? 1 : 0);
+    const at = (bit * block + (block >> 1)) * 4;
+    number = number * 2 + (Math.max(row[at], row[at + 1], row[at + 2]) > 128 ? 1 : 0);
   }
   return number;
 })()"""
