@@ -79,15 +79,15 @@ standard error: a check of a pipeline's timing on the camera board.")
 
 set(CPACK_DEBIAN_LIVEVIEW_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_LIVEVIEW_PACKAGE_ARCHITECTURE all)
-set(CPACK_DEBIAN_LIVEVIEW_PACKAGE_DEPENDS
-    "busybox, camboard-tools (>= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_LIVEVIEW_PACKAGE_DEPENDS "camboard-tools (>= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_LIVEVIEW_DESCRIPTION
-"camera live view in the browser, served by busybox httpd
-A web page that plays the camera's MJPEG stream, with two CGI scripts for
-busybox httpd: the stream, for as long as the viewer stays, and a single
-JPEG snapshot. Any number of viewers watch at once: the scripts relay from
-vshare, which serves them all from one capture. Two systemd units start
-vshare and httpd on port 80.")
+"camera live view in the browser, served by vshare
+A web page that plays the camera's MJPEG stream, shows the camera's state
+and saves snapshots, served with the stream, the snapshot and the state by
+vshare, which serves any number of viewers from one capture, behind logins
+of its own. A socket-activated systemd service runs it on port 80 as an
+unprivileged user. Two CGI scripts relay the stream and the snapshot from
+vshare for boards whose own web server runs CGI scripts.")
 # The server's configuration is the administrator's: dpkg keeps their changes.
 file(CONFIGURE OUTPUT packaging/liveview/conffiles
      CONTENT "${CMAKE_INSTALL_FULL_SYSCONFDIR}/camboard-liveview/httpd.conf\n")

@@ -10,16 +10,18 @@ want=("$@")
 # Installed without recommendations, so every package a test or build needs is
 # named here, including those that are only recommendations of another.
 # Every flavour: the build tools, the test runners and the programs the system
-# tests drive (ffmpeg decodes frames, busybox serves the page, chromium shows
-# it, v4l2-ctl is the standard client, gst-launch-1.0 runs the element, ustreamer
-# is a peer that runs on the simulated camera). The ABI check compiles against Debian's armhf kernel and C library headers (the
-# latter only a recommendation of the cross compiler). man-db and groff render
-# the manual pages.
+# tests drive (ffmpeg decodes frames, busybox serves the CGI scripts, chromium
+# and firefox-esr show the page, v4l2-ctl is the standard client,
+# gst-launch-1.0 runs the element, ustreamer is a peer that runs on the
+# simulated camera). The ABI check compiles against Debian's armhf kernel and C
+# library headers (the latter only a recommendation of the cross compiler).
+# man-db and groff render the manual pages. vshare hashes its logins with
+# libcrypt.
 packages=(cmake ninja-build g++ git googletest python3 python3-pytest pkg-config
           gcc-arm-linux-gnueabihf linux-libc-dev-armhf-cross libc6-dev-armhf-cross qemu-user
           libgstreamer1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
-          gstreamer1.0-plugins-good libjpeg62-turbo-dev ffmpeg busybox chromium v4l-utils
-          ustreamer man-db groff-base libcrypt-dev)
+          gstreamer1.0-plugins-good libjpeg62-turbo-dev ffmpeg busybox chromium firefox-esr
+          ustreamer v4l-utils man-db groff-base libcrypt-dev)
 arm=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf libjpeg62-turbo-dev:armhf
      libcrypt-dev:armhf)
 # The Debian packages: CPack's DEB generator finds the binaries with file(1)

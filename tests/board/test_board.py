@@ -1,6 +1,6 @@
 """The board's packages installed in the board's own userland (armhf Debian
 12, run by qemu-user-static): the manual pages, the GStreamer element, the
-live view served by busybox httpd, and the register and module tools."""
+live view served by vshare, and the register and module tools."""
 
 import os
 import re
@@ -8,6 +8,7 @@ import signal
 import socket
 import subprocess
 import time
+from base64 import b64encode
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
 
@@ -23,13 +24,10 @@ from pictures import ffmpeg_gray, picture_size, sequences_in_gray
 
 def test_packages_install_with_their_dependencies_from_the_archive(board):
     result = board.run("dpkg-query -W -f '${Package} ${Architecture} ${db:Status-Abbrev}\\n' "
-                       + " ".join(PACKAGES + ["busybox"]))
+                       + " ".join(PACKAGES))
     assert result.returncode == 0, result.stderr
     assert sorted(result.stdout.split("\n")[:-1]) == [
-        "busybox armhf ii ", "camboard-liveview all ii ", "camboard-tools armhf ii ",
-        "gstreamer1.0-vxrate armhf ii "]
-    # busybox is no part of minbase: apt-get fetched it as the live view's dependency.
-    assert "busybox" in board.run("apt-mark showauto").stdout.split()
+        "camboard-liveview all ii ", "camboard-tools armhf ii ", "gstreamer1.0-vxrate armhf ii "]
 
 
 def test_programs_run_as_arm_processes(board):
@@ -45,7 +43,7 @@ def test_no_package_carries_the_simulator(board):
     files = board.run("dpkg -L " + " ".join(PACKAGES)).stdout
     assert "boardsim" not in files and "pixim_emulator" not in files
     assert board.run("grep -rl -i -e boardsim -e LD_PRELOAD /usr/share/camboard-liveview "
-                     "/etc/camboard-liveview /lib/systemd/system/camboard-liveview.service "
+                     "/etc/camboard-liveview /lib/systemd/system/camboard-vshare.socket "
                      "/lib/systemd/system/camboard-vshare.service").stdout == ""
 
 
@@ -139,36 +137,33 @@ def unit_settings(board, unit):
 class LiveView:
     """The live view as its installed units start it: vshare from
     camboard-vshare.service's command line as the unit's user and group, with
-    the runtime directory systemd would make for it and the simulator in its
-    environment (vcapture inherits it), then busybox httpd from
-    camboard-liveview.service's command line on a loopback port instead of
-    port 80."""
+    the runtime and state directories systemd would make for it and the
+    simulator in its environment (vcapture inherits it), listening on a
+    loopback port itself instead of taking port 80 from
+    camboard-vshare.socket. Its first start makes the login used here."""
 
     RUNTIME = "run/camboard-liveview"
+    STATE = "var/lib/camboard-liveview"
 
     def __init__(self, board, sim, log):
         self.board, self.sim = board, sim
         vshare = unit_settings(board, "camboard-vshare.service")
         user = f"{vshare['User']}:{vshare['Group']}"
-        runtime = f"/run/{vshare['RuntimeDirectory']}"
-        assert runtime == f"/{self.RUNTIME}"
-        assert board.run(f"install -d -o {vshare['User']} -g {vshare['Group']} {runtime}"
-                         ).returncode == 0
-        with log.open("wb") as stderr:
-            self.sharer = board.popen(vshare["ExecStart"].split(), env=sim.env, user=user,
-                                      start_new_session=True, stdout=subprocess.DEVNULL,
-                                      stderr=stderr)
-        self.proc = None
-        # The CGI scripts' relays reach vshare on its default socket there.
-        socket_path = board.path / self.RUNTIME / "vshare.sock"
-        self._wait(socket_path.is_socket, self.sharer, lambda: log.read_text())
-        command = unit_settings(board, "camboard-liveview.service")["ExecStart"].split()
+        assert f"/run/{vshare['RuntimeDirectory']}" == f"/{self.RUNTIME}"
+        assert f"/var/lib/{vshare['StateDirectory']}" == f"/{self.STATE}"
+        assert board.run(f"install -d -o {vshare['User']} -g {vshare['Group']} /{self.RUNTIME}; "
+                         f"install -d -m 0700 -o {vshare['User']} -g {vshare['Group']} "
+                         f"/{self.STATE}").returncode == 0
         self.port = free_port()
-        command[command.index("-p") + 1] = f"127.0.0.1:{self.port}"
-        # httpd and its CGI scripts never open the camera: no simulator.
-        self.proc = board.popen(command, start_new_session=True,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self._wait(self.accepts, self.proc, lambda: self.proc.stderr.read().decode())
+        self.log = log
+        with log.open("wb") as stderr:
+            self.sharer = board.popen(vshare["ExecStart"].split()
+                                      + ["-listen", f"127.0.0.1:{self.port}"],
+                                      env=sim.env, user=user, start_new_session=True,
+                                      stdout=subprocess.DEVNULL, stderr=stderr)
+        password = board.path / self.STATE / "admin.password"
+        self._wait(lambda: self.accepts() and password.exists(), self.sharer, log.read_text)
+        self.login = "admin:" + password.read_text().strip()
 
     @staticmethod
     def _wait(ready, proc, report):
@@ -181,36 +176,37 @@ class LiveView:
     def accepts(self):
         return http_site.accepts(self.port)
 
-    def connect(self, path):
+    def connect(self, path, login=True):
         s = socket.create_connection(("127.0.0.1", self.port), timeout=120)
-        s.sendall(f"GET {path} HTTP/1.0\r\n\r\n".encode())
+        field = f"Authorization: Basic {b64encode(self.login.encode()).decode()}\r\n"
+        s.sendall(f"GET {path} HTTP/1.0\r\n{field if login else ''}\r\n".encode())
         return s
 
-    def get(self, path):
-        status, fields, body = http_site.get(self.port, path, timeout=120)
-        # Field names in lower case: busybox writes its own "Content-type".
-        return status, {k.lower(): v for k, v in fields.items()}, body
+    def get(self, path, login=True):
+        with self.connect(path, login) as s:
+            data = b""
+            while chunk := s.recv(65536):
+                data += chunk
+        head, body = data.split(b"\r\n\r\n", 1)
+        status, *fields = head.decode().split("\r\n")
+        return status, {k.lower(): v for k, v in (f.split(": ", 1) for f in fields)}, body
 
     def vcaptures(self):
         return self.board.processes("vcapture")
 
     def stop(self):
-        # vshare first, which ends every body and stops vcapture; then the
-        # server, whose CGI scripts share its process group.
-        for proc in (self.sharer, self.proc):
-            if proc is None:
-                continue
-            proc.terminate()
-            try:
-                proc.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                pass
-            try:
-                os.killpg(proc.pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-            proc.wait(timeout=10)
-        self.board.run(f"rm -rf /{self.RUNTIME}")
+        # vshare ends every body and stops vcapture.
+        self.sharer.terminate()
+        try:
+            self.sharer.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            pass
+        try:
+            os.killpg(self.sharer.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        self.sharer.wait(timeout=10)
+        self.board.run(f"rm -rf /{self.RUNTIME} /{self.STATE}")
 
 
 @pytest.fixture
@@ -247,12 +243,13 @@ def test_page_is_the_installed_one(liveview, board):
     status, fields, body = liveview.get("/")
     assert status.split()[1] == "200" and fields["content-type"].startswith("text/html")
     assert body == (board.path / "usr/share/camboard-liveview/www/index.html").read_bytes()
-    assert b'fetch("/cgi-bin/stream")' in body and b'href="/cgi-bin/snapshot"' in body
+    assert b'<img id="view" src="/stream?advance_headers=1"' in body
+    assert b'href="/snapshot"' in body
 
 
 def test_stream_delivers_whole_jpeg_pictures_from_the_camera(liveview, tmp_path):
     wanted = 4
-    with liveview.connect("/cgi-bin/stream") as s:
+    with liveview.connect("/stream") as s:
         data = b""
         while b"\r\n\r\n" not in data:
             data += s.recv(65536)
@@ -278,7 +275,7 @@ def test_stream_delivers_whole_jpeg_pictures_from_the_camera(liveview, tmp_path)
 
 
 def test_snapshot_delivers_one_whole_jpeg_picture(liveview, tmp_path):
-    status, fields, body = liveview.get("/cgi-bin/snapshot")
+    status, fields, body = liveview.get("/snapshot")
     assert status.split()[1] == "200"
     assert fields["content-type"] == "image/jpeg"
     assert int(fields["content-length"]) == len(body)
@@ -287,7 +284,15 @@ def test_snapshot_delivers_one_whole_jpeg_picture(liveview, tmp_path):
 
 
 def test_live_view_runs_as_www_data(liveview, sim):
-    assert liveview.get("/cgi-bin/snapshot")[0].split()[1] == "200"
+    assert liveview.get("/snapshot")[0].split()[1] == "200"
+    # Its first start made a login of its own, for its user alone.
+    assert liveview.get("/snapshot", login=False)[0].split()[1] == "401"
+    assert (f"vshare: no credentials file: created /{liveview.STATE}/users with the user admin, "
+            f"whose password is in /{liveview.STATE}/admin.password") in liveview.log.read_text()
+    listing = liveview.board.run(f"stat -c '%n %U %a' /{liveview.STATE}/users "
+                                 f"/{liveview.STATE}/admin.password").stdout
+    assert listing == (f"/{liveview.STATE}/users www-data 600\n"
+                       f"/{liveview.STATE}/admin.password www-data 600\n")
     # The simulator's files were made by vshare and the vcapture it started,
     # run as the unit's user.
     www_data = liveview.board.run("id -u www-data").stdout.strip()
@@ -299,7 +304,7 @@ class Viewer:
     """A client of the stream that collects its pictures as they come."""
 
     def __init__(self, liveview):
-        self.sock = liveview.connect("/cgi-bin/stream")
+        self.sock = liveview.connect("/stream")
         data = b""
         while b"\r\n\r\n" not in data:
             chunk = self.sock.recv(65536)
@@ -322,7 +327,7 @@ def test_streams_at_once_and_a_snapshot_share_one_capture(liveview, tmp_path):
     with ThreadPoolExecutor(3) as pool:
         # The two viewers read on while the snapshot is taken, as browsers do.
         streams = [pool.submit(v.read, 6) for v in viewers]
-        status, fields, snapshot = liveview.get("/cgi-bin/snapshot")
+        status, fields, snapshot = liveview.get("/snapshot")
         streams = [s.result() for s in streams]
         capturing = liveview.vcaptures()
     for viewer in viewers:
