@@ -14,10 +14,7 @@
 namespace {
 
 // Slots of the poll set before the viewers'.
-enum fixed_slot : size_t { kSignals, kListener, kCapture, kViewers };
-
-// How long a starting vcapture may take to hand over its first frame.
-constexpr int64_t kFirstFrameMs = 10000;
+enum fixed_slot : size_t { kSignals, kListener, kCapture, kCaptureMessages, kViewers };
 
 // How long the listener rests after running out of descriptors.
 constexpr int64_t kAcceptPauseMs = 500;
@@ -59,7 +56,7 @@ int vshare_server::run() {
 }
 
 bool vshare_server::finished() const {
-    return stopping_ && viewers_.empty() && capture_.state() == capture_state::idle;
+    return stopping_ && viewers_.empty() && !capture_.running();
 }
 
 void vshare_server::wait_for_events() {
@@ -68,6 +65,7 @@ void vshare_server::wait_for_events() {
     const bool accepting = now_ms_ >= accept_paused_until_ms_;
     poll_set_.push_back({accepting ? listener_.fd() : -1, POLLIN, 0});
     poll_set_.push_back({capture_.output(), POLLIN, 0});
+    poll_set_.push_back({capture_.messages(), POLLIN, 0});
     for (const viewer& each : viewers_) {
         const short events = each.out.busy() ? POLLIN | POLLOUT : POLLIN;
         poll_set_.push_back({each.out.fd(), events, 0});
@@ -90,7 +88,10 @@ void vshare_server::dispatch() {
     // Viewers first: the slots match the viewers until new ones are added.
     serve_viewers();
     if (poll_set_[kCapture].revents != 0) {
-        capture_.take_output(this);
+        capture_.take_output(this, now_ms_);
+    }
+    if (poll_set_[kCaptureMessages].revents != 0) {
+        capture_.take_messages(now_ms_);
     }
     if (poll_set_[kListener].revents != 0 && !stopping_) {
         accept_viewers();
@@ -100,9 +101,7 @@ void vshare_server::dispatch() {
 void vshare_server::take_signals() {
     const signal_events events = signals_.take();
     if (events.child) {
-        if (const std::optional<capture_end> end = capture_.reap()) {
-            end_capture(*end);
-        }
+        capture_.take_child_end(now_ms_);
     }
     if (events.stop && !stopping_) {
         begin_shutdown();
@@ -143,18 +142,6 @@ void vshare_server::take_frame(const shared_frame& frame) {
     parts_sent_ += fanout_.deliver(viewers_, frame, now_ms_);
 }
 
-void vshare_server::end_capture(const capture_end& end) {
-    if (end.asked || stopping_) {
-        return;  // whoever waits gets the next capture
-    }
-    error(0, 0, "vcapture ended (%s)", describe_wait_status(end.status).c_str());
-    if (end.had_frames) {
-        fanout_.end_all(viewers_, now_ms_);
-    } else {
-        frame_fanout::refuse_waiting(viewers_, now_ms_);
-    }
-}
-
 void vshare_server::drop_stalled_viewers() {
     for (viewer& each : viewers_) {
         const int64_t since = each.stalled_since_ms();
@@ -167,7 +154,7 @@ void vshare_server::drop_stalled_viewers() {
         }
     }
     if (shutdown_deadline_ms_ >= 0 && now_ms_ >= shutdown_deadline_ms_) {
-        capture_.stop(true);
+        capture_.kill();
         for (viewer& each : viewers_) {
             each.phase = viewer_phase::done;
         }
@@ -185,56 +172,23 @@ void vshare_server::sweep_viewers() {
     });
 }
 
-// Starts the capture for whoever waits, and stops it a linger after the
-// last viewer has left.
+// The capture runs while anyone wants frames (and a linger after); while
+// the camera is unavailable the viewers get the outage's answers.
 void vshare_server::steer_capture() {
-    if (stopping_) {
-        return;
-    }
     const bool wanted = std::any_of(viewers_.begin(), viewers_.end(),
                                     [](const viewer& each) { return each.wants_frames(); });
-    switch (capture_.state()) {
-        case capture_state::idle:
-            if (wanted && !capture_.start(now_ms_)) {
-                frame_fanout::refuse_waiting(viewers_, now_ms_);
-            }
-            linger_deadline_ms_ = -1;
-            break;
-        case capture_state::starting:
-            if (now_ms_ - capture_.started_ms() >= kFirstFrameMs) {
-                give_up_capture();
-                break;
-            }
-            [[fallthrough]];
-        case capture_state::running:
-            if (wanted) {
-                linger_deadline_ms_ = -1;
-            } else if (linger_deadline_ms_ < 0) {
-                linger_deadline_ms_ = now_ms_ + options_.linger_ms;
-            }
-            if (linger_deadline_ms_ >= 0 && now_ms_ >= linger_deadline_ms_) {
-                capture_.stop(false);
-                linger_deadline_ms_ = -1;
-            }
-            break;
-        case capture_state::stopping:
-            break;  // a new capture starts once this one is reaped
+    capture_.steer(wanted && !stopping_, now_ms_);
+    if (capture_.state() == capture_state::unavailable && !stopping_) {
+        parts_sent_ += outage_.serve(viewers_, &fanout_, now_ms_);
+    } else {
+        outage_.reset();
     }
-}
-
-// A vcapture that runs but hands over no frame (every one dropped, say)
-// would keep its waiting clients forever.
-void vshare_server::give_up_capture() {
-    error(0, 0, "vcapture gave no frame in %" PRId64 " s", kFirstFrameMs / 1000);
-    frame_fanout::refuse_waiting(viewers_, now_ms_);
-    capture_.stop(false);
-    linger_deadline_ms_ = -1;
 }
 
 void vshare_server::begin_shutdown() {
     stopping_ = true;
     listener_.close();
-    capture_.stop(false);
+    capture_.stop(now_ms_);
     fanout_.end_all(viewers_, now_ms_);
     for (viewer& each : viewers_) {
         if (each.phase == viewer_phase::request) {
@@ -244,8 +198,8 @@ void vshare_server::begin_shutdown() {
     shutdown_deadline_ms_ = now_ms_ + std::max(options_.drop_ms, kShutdownGraceMs);
 }
 
-// Until the nearest deadline: a linger's end, a stalled viewer's drop, the
-// end of the shutdown's grace.
+// Until the nearest deadline: the capture's next step, a placeholder, a
+// stalled viewer's drop, the end of the shutdown's grace.
 int vshare_server::poll_timeout() const {
     int64_t nearest = -1;
     const auto consider = [&nearest](int64_t deadline) {
@@ -253,9 +207,9 @@ int vshare_server::poll_timeout() const {
             nearest = deadline;
         }
     };
-    consider(linger_deadline_ms_);
-    if (capture_.state() == capture_state::starting) {
-        consider(capture_.started_ms() + kFirstFrameMs);
+    consider(capture_.next_deadline());
+    if (capture_.state() == capture_state::unavailable) {
+        consider(outage_.next_deadline());
     }
     consider(accept_paused_until_ms_ > now_ms_ ? accept_paused_until_ms_ : -1);
     consider(shutdown_deadline_ms_);

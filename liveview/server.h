@@ -8,8 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture_session.h"
+#include "capture_watch.h"
 #include "frame_fanout.h"
+#include "outage_answers.h"
 #include "signal_pipe.h"
 #include "unix_socket.h"
 #include "viewer.h"
@@ -18,6 +19,9 @@
 class vshare_server final : private frame_receiver {
   public:
     explicit vshare_server(const vshare_options& options);
+
+    // The capture's state, reason and restarts, for the state page.
+    [[nodiscard]] const capture_watch& capture() const { return capture_; }
 
     // Serves until SIGTERM or SIGINT; returns the exit status.
     int run();
@@ -31,11 +35,9 @@ class vshare_server final : private frame_receiver {
     void take_signals();
     void accept_viewers();
     void serve_viewers();
-    void end_capture(const capture_end& end);
     void drop_stalled_viewers();
     void sweep_viewers();
     void steer_capture();
-    void give_up_capture();
     void begin_shutdown();
     [[nodiscard]] int poll_timeout() const;
     void print_summary() const;
@@ -43,12 +45,12 @@ class vshare_server final : private frame_receiver {
     const vshare_options& options_;
     signal_pipe signals_;
     listening_socket listener_;
-    capture_session capture_;
+    capture_watch capture_;
     frame_fanout fanout_;
+    outage_answers outage_;
     std::vector<viewer> viewers_;
     std::vector<pollfd> poll_set_;
     int64_t now_ms_ = 0;
-    int64_t linger_deadline_ms_ = -1;
     int64_t shutdown_deadline_ms_ = -1;
     int64_t accept_paused_until_ms_ = 0;
     bool stopping_ = false;
