@@ -1,6 +1,5 @@
 #include "capture_process.h"
 
-#include <error.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -53,13 +52,15 @@ struct capture_command {
 };
 
 // vcapture starts with the signal dispositions and mask of a plain
-// process, its input from /dev/null and its standard output `output`.
-int spawn(const capture_command& command, int output, pid_t* pid) {
+// process, its input from /dev/null, its standard output `output` and its
+// standard error `messages`.
+int spawn(const capture_command& command, int output, int messages, pid_t* pid) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, output, 1);
+    posix_spawn_file_actions_adddup2(&actions, messages, 2);
     posix_spawnattr_init(&attributes);
     sigset_t none;
     sigset_t defaults;
@@ -87,23 +88,43 @@ capture_process::~capture_process() {
     }
 }
 
-bool capture_process::start(const vshare_options& options, const std::string& handoff_base) {
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) {
-        error(0, errno, "can't create a pipe for vcapture");
-        return false;
+namespace {
+
+// A pipe from vcapture: vshare's end does not block, vcapture's is closed
+// once vcapture has it.
+struct pipe_from_child {
+    unique_fd ours;
+    unique_fd theirs;
+
+    bool open() {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) {
+            return false;
+        }
+        ours.reset(ends[0]);
+        theirs.reset(ends[1]);
+        fcntl(ours.get(), F_SETFL, O_NONBLOCK);
+        return true;
     }
-    unique_fd read_end(ends[0]);
-    const unique_fd write_end(ends[1]);
+};
+
+}  // namespace
+
+std::string capture_process::start(const vshare_options& options, const std::string& handoff_base) {
+    pipe_from_child output;
+    pipe_from_child messages;
+    if (!output.open() || !messages.open()) {
+        return std::string("can't create a pipe for vcapture: ") + strerror(errno);
+    }
     const capture_command command(options, handoff_base);
-    if (const int failed = spawn(command, write_end.get(), &pid_); failed != 0) {
-        error(0, failed, "can't run %s", options.vcapture);
+    if (const int failed = spawn(command, output.theirs.get(), messages.theirs.get(), &pid_);
+        failed != 0) {
         pid_ = -1;
-        return false;
+        return std::string("can't run ") + options.vcapture + ": " + strerror(failed);
     }
-    fcntl(read_end.get(), F_SETFL, O_NONBLOCK);
-    output_ = std::move(read_end);
-    return true;
+    output_ = std::move(output.ours);
+    messages_ = std::move(messages.ours);
+    return {};
 }
 
 void capture_process::signal(int sig) const {
@@ -118,7 +139,7 @@ bool capture_process::reap(int* status) {
     }
     pid_ = -1;
     output_.reset();
-    return true;
+    return true;  // the rest of its messages is still to be read
 }
 
 std::string describe_wait_status(int status) {

@@ -36,3 +36,11 @@ inline constexpr size_t kSnapshotHeadSize = 128;
 // The head of a snapshot response for an image of `length` bytes; returns
 // its length.
 size_t format_snapshot_head(char* buffer, size_t size, size_t length);
+
+// A snapshot while the camera is unavailable: vshare tries it again within
+// two seconds.
+inline constexpr std::string_view kCameraUnavailable =
+    "Status: 503 Service Unavailable\r\n"
+    "Retry-After: 2\r\n"
+    "Content-Type: text/plain\r\n\r\n"
+    "The camera is unavailable.\n";

@@ -20,7 +20,7 @@
 namespace {
 
 // Slots of the poll set before the HTTP listeners' and the viewers'.
-enum fixed_slot : size_t { kSignals, kListener, kCapture, kHttpListeners };
+enum fixed_slot : size_t { kSignals, kListener, kCapture, kCaptureMessages, kHttpListeners };
 
 // The descriptors kept free for the capture, so that viewers never take
 // them: vcapture's pipe (both ends while it starts), the one its /dev/null
@@ -42,9 +42,6 @@ constexpr int kNotSentLowWater = 4096;
 
 // How often a refusal for want of descriptors is logged.
 constexpr int64_t kRefusalLogMs = 1000;
-
-// How long a starting vcapture may take to hand over its first frame.
-constexpr int64_t kFirstFrameMs = 10000;
 
 // How long the listener rests after running out of descriptors.
 constexpr int64_t kAcceptPauseMs = 500;
@@ -132,7 +129,7 @@ int vshare_server::run() {
 }
 
 bool vshare_server::finished() const {
-    return stopping_ && viewers_.empty() && capture_.state() == capture_state::idle;
+    return stopping_ && viewers_.empty() && !capture_.running();
 }
 
 void vshare_server::wait_for_events() {
@@ -141,6 +138,7 @@ void vshare_server::wait_for_events() {
     const bool accepting = now_ms_ >= accept_paused_until_ms_;
     poll_set_.push_back({accepting ? listener_.fd() : -1, POLLIN, 0});
     poll_set_.push_back({capture_.output(), POLLIN, 0});
+    poll_set_.push_back({capture_.messages(), POLLIN, 0});
     for (const unique_fd& each : http_listeners_) {
         poll_set_.push_back({accepting ? each.get() : -1, POLLIN, 0});
     }
@@ -168,7 +166,10 @@ void vshare_server::dispatch() {
     // Viewers first: the slots match the viewers until new ones are added.
     serve_viewers();
     if (poll_set_[kCapture].revents != 0) {
-        capture_.take_output(this);
+        capture_.take_output(this, now_ms_);
+    }
+    if (poll_set_[kCaptureMessages].revents != 0) {
+        capture_.take_messages(now_ms_);
     }
     if (!stopping_) {
         if (poll_set_[kListener].revents != 0) {
@@ -201,9 +202,7 @@ void vshare_server::serve_requests() {
 void vshare_server::take_signals() {
     const signal_events events = signals_.take();
     if (events.child) {
-        if (const std::optional<capture_end> end = capture_.reap()) {
-            end_capture(*end);
-        }
+        capture_.take_child_end(now_ms_);
     }
     if (events.stop && !stopping_) {
         begin_shutdown();
@@ -287,30 +286,14 @@ void vshare_server::take_frame(const shared_frame& frame) {
 
 capture_status vshare_server::status() const {
     capture_status report;
-    switch (capture_.state()) {
-        case capture_state::idle:
-            report.state = "idle";
-            break;
-        case capture_state::starting:
-            report.state = "starting";
-            break;
-        case capture_state::running:
-            report.state = "live";
-            break;
-        case capture_state::stopping:
-            report.state = "stopping";
-            break;
-    }
-    if (!unavailable_reason_.empty()) {
-        report.state = "unavailable";
-        report.reason = unavailable_reason_;
-    }
+    report.state = capture_state_name(capture_.state());
+    report.reason = std::string(capture_.reason());
     report.width = options_.width;
     report.height = options_.height;
     report.frames = capture_.frames();
-    report.restarts = restarts_;
+    report.restarts = capture_.restarts();
     const size_t timed = std::min(frames_timed_, kRateFrames);
-    if (capture_.state() == capture_state::running && timed >= 2) {
+    if (capture_.state() == capture_state::live && timed >= 2) {
         const int64_t newest = frame_times_[(frames_timed_ - 1) % kRateFrames];
         const int64_t oldest = frame_times_[(frames_timed_ - timed) % kRateFrames];
         if (newest > oldest) {
@@ -319,18 +302,6 @@ capture_status vshare_server::status() const {
         }
     }
     return report;
-}
-
-void vshare_server::end_capture(const capture_end& end) {
-    if (end.asked || stopping_) {
-        return;  // whoever waits gets the next capture
-    }
-    error(0, 0, "vcapture ended (%s)", describe_wait_status(end.status).c_str());
-    if (end.had_frames) {
-        fanout_.end_all(viewers_, now_ms_);
-    } else {
-        frame_fanout::refuse_waiting(viewers_, now_ms_);
-    }
 }
 
 void vshare_server::drop_stalled_viewers() {
@@ -352,7 +323,7 @@ void vshare_server::drop_stalled_viewers() {
         }
     }
     if (shutdown_deadline_ms_ >= 0 && now_ms_ >= shutdown_deadline_ms_) {
-        capture_.stop(true);
+        capture_.kill();
         for (viewer& each : viewers_) {
             each.phase = viewer_phase::done;
         }
@@ -370,57 +341,24 @@ void vshare_server::sweep_viewers() {
     });
 }
 
-// Starts the capture for whoever waits, and stops it a linger after the
-// last viewer has left.
+// The capture runs while anyone wants frames (and a linger after); while
+// the camera is unavailable the viewers get the outage's answers.
 void vshare_server::steer_capture() {
-    if (stopping_) {
-        return;
-    }
     const bool wanted = std::any_of(viewers_.begin(), viewers_.end(),
                                     [](const viewer& each) { return each.wants_frames(); });
-    switch (capture_.state()) {
-        case capture_state::idle:
-            if (wanted && !capture_.start(now_ms_)) {
-                frame_fanout::refuse_waiting(viewers_, now_ms_);
-            }
-            linger_deadline_ms_ = -1;
-            break;
-        case capture_state::starting:
-            if (now_ms_ - capture_.started_ms() >= kFirstFrameMs) {
-                give_up_capture();
-                break;
-            }
-            [[fallthrough]];
-        case capture_state::running:
-            if (wanted) {
-                linger_deadline_ms_ = -1;
-            } else if (linger_deadline_ms_ < 0) {
-                linger_deadline_ms_ = now_ms_ + options_.linger_ms;
-            }
-            if (linger_deadline_ms_ >= 0 && now_ms_ >= linger_deadline_ms_) {
-                capture_.stop(false);
-                linger_deadline_ms_ = -1;
-            }
-            break;
-        case capture_state::stopping:
-            break;  // a new capture starts once this one is reaped
+    capture_.steer(wanted && !stopping_, now_ms_);
+    if (capture_.state() == capture_state::unavailable && !stopping_) {
+        parts_sent_ += outage_.serve(viewers_, &fanout_, now_ms_);
+    } else {
+        outage_.reset();
     }
-}
-
-// A vcapture that runs but hands over no frame (every one dropped, say)
-// would keep its waiting clients forever.
-void vshare_server::give_up_capture() {
-    error(0, 0, "vcapture gave no frame in %" PRId64 " s", kFirstFrameMs / 1000);
-    frame_fanout::refuse_waiting(viewers_, now_ms_);
-    capture_.stop(false);
-    linger_deadline_ms_ = -1;
 }
 
 void vshare_server::begin_shutdown() {
     stopping_ = true;
     listener_.close();
     http_listeners_.clear();
-    capture_.stop(false);
+    capture_.stop(now_ms_);
     fanout_.end_all(viewers_, now_ms_);
     for (viewer& each : viewers_) {
         each.terms.keep_alive = false;  // a response under way is the last
@@ -438,8 +376,8 @@ void vshare_server::begin_shutdown() {
     shutdown_deadline_ms_ = now_ms_ + std::max(options_.drop_ms, kShutdownGraceMs);
 }
 
-// Until the nearest deadline: a linger's end, a stalled viewer's drop, the
-// end of the shutdown's grace.
+// Until the nearest deadline: the capture's next step, a placeholder, a
+// stalled viewer's drop, the end of the shutdown's grace.
 int vshare_server::poll_timeout() const {
     int64_t nearest = -1;
     const auto consider = [&nearest](int64_t deadline) {
@@ -447,9 +385,9 @@ int vshare_server::poll_timeout() const {
             nearest = deadline;
         }
     };
-    consider(linger_deadline_ms_);
-    if (capture_.state() == capture_state::starting) {
-        consider(capture_.started_ms() + kFirstFrameMs);
+    consider(capture_.next_deadline());
+    if (capture_.state() == capture_state::unavailable) {
+        consider(outage_.next_deadline());
     }
     consider(accept_paused_until_ms_ > now_ms_ ? accept_paused_until_ms_ : -1);
     consider(shutdown_deadline_ms_);

@@ -9,10 +9,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture_session.h"
+#include "capture_watch.h"
 #include "frame_fanout.h"
 #include "http_front.h"
 #include "live_state.h"
+#include "outage_answers.h"
 #include "signal_pipe.h"
 #include "unix_socket.h"
 #include "viewer.h"
@@ -21,6 +22,9 @@
 class vshare_server final : private frame_receiver {
   public:
     explicit vshare_server(const vshare_options& options);
+
+    // The capture's state, reason and restarts, for the state page.
+    [[nodiscard]] const capture_watch& capture() const { return capture_; }
 
     // Serves until SIGTERM or SIGINT; returns the exit status.
     int run();
@@ -41,11 +45,9 @@ class vshare_server final : private frame_receiver {
     void refuse_viewer(unique_fd socket, viewer_protocol protocol);
     void serve_requests();
     void serve_viewers();
-    void end_capture(const capture_end& end);
     void drop_stalled_viewers();
     void sweep_viewers();
     void steer_capture();
-    void give_up_capture();
     void begin_shutdown();
     [[nodiscard]] int poll_timeout() const;
     void print_summary() const;
@@ -54,13 +56,13 @@ class vshare_server final : private frame_receiver {
     signal_pipe signals_;
     listening_socket listener_;
     std::vector<unique_fd> http_listeners_;
-    capture_session capture_;
+    capture_watch capture_;
     frame_fanout fanout_;
     http_front http_;
+    outage_answers outage_;
     std::vector<viewer> viewers_;
     std::vector<pollfd> poll_set_;
     int64_t now_ms_ = 0;
-    int64_t linger_deadline_ms_ = -1;
     int64_t shutdown_deadline_ms_ = -1;
     int64_t accept_paused_until_ms_ = 0;
     bool stopping_ = false;
@@ -73,8 +75,4 @@ class vshare_server final : private frame_receiver {
     static constexpr size_t kRateFrames = 16;
     int64_t frame_times_[kRateFrames] = {};
     size_t frames_timed_ = 0;  // wraps harmlessly: a multiple of kRateFrames
-    // Why the capture is unavailable, and how often it was started again
-    // after a failure: kept by the capture's supervision.
-    std::string unavailable_reason_;
-    uint64_t restarts_ = 0;
 };
