@@ -56,11 +56,12 @@ void http_front::serve(viewer& each, const live_report& report, int64_t now_ms) 
             each.finish(http_refusal(request.refusal, {}), now_ms);
             return;
         }
-        each.take_request(request.head_length);
         each.terms = {};
         each.terms.keep_alive = request.keep_alive;
         each.terms.minor_version = request.minor_version;
         answer(each, request, report, now_ms);
+        // Only now: the request's texts lie in these bytes.
+        each.take_request(request.head_length);
     }
 }
 
@@ -73,15 +74,16 @@ void http_front::answer(viewer& each, const http_request& request, const live_re
     if (decision.verdict == access_verdict::refused) {
         each.respond(
             http_refusal(401, connection,
-                         "WWW-Authenticate: Basic realm=\"camboard\", charset=\"UTF-8\"\r\n"),
+                         "WWW-Authenticate: Basic realm=\"camboard\", charset=\"UTF-8\"\r\n",
+                         head_only),
             now_ms);
         return;
     }
     if (decision.verdict == access_verdict::limited) {
-        each.respond(
-            http_refusal(429, connection,
-                         "Retry-After: " + std::to_string(decision.retry_after_s) + "\r\n"),
-            now_ms);
+        each.respond(http_refusal(429, connection,
+                                  "Retry-After: " + std::to_string(decision.retry_after_s) + "\r\n",
+                                  head_only),
+                     now_ms);
         return;
     }
     if (request.method == http_method::other) {
@@ -111,15 +113,16 @@ void http_front::answer(viewer& each, const http_request& request, const live_re
     }
 }
 
-void http_front::ask_for_stream(viewer& each, const http_request& request, int64_t now_ms) {
+void http_front::ask_for_stream(viewer& each, const http_request& request, int64_t now_ms) const {
     const http_connection connection = connection_of(request);
+    const bool head_only = request.method == http_method::head;
     viewer_terms& terms = each.terms;
     if (const auto advance = query_value(request.query, "advance_headers")) {
         const std::optional<bool> value = flag(*advance);
         if (!value) {
-            each.respond(
-                http_text_response(400, "advance_headers: expected 0 or 1.\n", connection, false),
-                now_ms);
+            each.respond(http_text_response(400, "advance_headers: expected 0 or 1.\n", connection,
+                                            head_only),
+                         now_ms);
             return;
         }
         terms.advance_headers = *value;
@@ -129,13 +132,13 @@ void http_front::ask_for_stream(viewer& each, const http_request& request, int64
         if (terms.fps == 0) {
             each.respond(http_text_response(
                              400, "fps: expected 1 to " + std::to_string(options_.fps) + ".\n",
-                             connection, false),
+                             connection, head_only),
                          now_ms);
             return;
         }
         terms.period_usec = 1000000 / terms.fps;
     }
-    if (request.method == http_method::head) {
+    if (head_only) {
         // The head is the same for every stream: no capture needed for it.
         terms.keep_alive = false;
         each.respond(kHttpStreamHead, now_ms);
@@ -149,17 +152,18 @@ void http_front::send_file(viewer& each, const http_request& request, int64_t no
     const http_connection connection = connection_of(request);
     std::optional<www_file> file = open_www_file(options_.www, request.path);
     if (!file) {
-        each.respond(http_refusal(404, connection), now_ms);
+        each.respond(http_refusal(404, connection, {}, request.method == http_method::head),
+                     now_ms);
         return;
     }
     file_.resize(file->size);
     size_t got = 0;
     while (got < file_.size()) {
-        const ssize_t n = read(file->fd.get(), file_.data() + got, file_.size() - got);
-        if (n <= 0) {
+        const ssize_t read_now = read(file->fd.get(), file_.data() + got, file_.size() - got);
+        if (read_now <= 0) {
             break;
         }
-        got += static_cast<size_t>(n);
+        got += static_cast<size_t>(read_now);
     }
     file_.resize(got);
     const std::string head = http_head(200,

@@ -32,7 +32,7 @@ class http_front {
   private:
     void answer(viewer& each, const http_request& request, const live_report& report,
                 int64_t now_ms);
-    void ask_for_stream(viewer& each, const http_request& request, int64_t now_ms);
+    void ask_for_stream(viewer& each, const http_request& request, int64_t now_ms) const;
     void send_file(viewer& each, const http_request& request, int64_t now_ms);
 
     const vshare_options& options_;

@@ -1,7 +1,7 @@
 #include "http_request.h"
 
+#include <algorithm>
 #include <array>
-#include <cstdint>
 
 namespace {
 
@@ -11,62 +11,49 @@ constexpr size_t kMaxMethod = 16;
 // The characters of a token (a method, a field name).
 constexpr std::array<bool, 256> kTokenChars = [] {
     std::array<bool, 256> table{};
-    for (int c = '0'; c <= '9'; ++c) {
-        table[static_cast<size_t>(c)] = true;
+    for (size_t digit = '0'; digit <= '9'; ++digit) {
+        table[digit] = true;
     }
-    for (int c = 'a'; c <= 'z'; ++c) {
-        table[static_cast<size_t>(c)] = true;
-        table[static_cast<size_t>(c - 'a' + 'A')] = true;
+    for (size_t letter = 'a'; letter <= 'z'; ++letter) {
+        table[letter] = true;
+        table[letter - 'a' + 'A'] = true;
     }
-    for (const char c : std::string_view("!#$%&'*+-.^_`|~")) {
-        table[static_cast<unsigned char>(c)] = true;
+    for (const char sign : std::string_view("!#$%&'*+-.^_`|~")) {
+        table[static_cast<unsigned char>(sign)] = true;
     }
     return table;
 }();
 
 bool is_token(std::string_view text) {
-    if (text.empty()) {
-        return false;
-    }
-    for (const char c : text) {
-        if (!kTokenChars[static_cast<unsigned char>(c)]) {
-            return false;
-        }
-    }
-    return true;
+    return !text.empty() && std::ranges::all_of(text, [](char each) {
+        return kTokenChars[static_cast<unsigned char>(each)];
+    });
 }
 
 // A target's characters: visible ASCII.
 bool is_target(std::string_view text) {
-    for (const char c : text) {
-        if (c <= ' ' || c >= 0x7F) {
-            return false;
-        }
-    }
-    return !text.empty() && text.front() == '/';
+    return text.starts_with('/') &&
+           std::ranges::all_of(text, [](char each) { return each > ' ' && each < 0x7F; });
 }
 
 // A field value's characters: visible, blanks and bytes above ASCII.
 bool is_field_value(std::string_view text) {
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(text, [](char each) {
+        const auto byte = static_cast<unsigned char>(each);
+        return (byte >= 0x20 || byte == '\t') && byte != 0x7F;
+    });
 }
 
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+char lower(char letter) {
+    return letter >= 'A' && letter <= 'Z' ? static_cast<char>(letter - 'A' + 'a') : letter;
 }
 
-bool same_word(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
+bool same_word(std::string_view word, std::string_view other) {
+    if (word.size() != other.size()) {
         return false;
     }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
+    for (size_t i = 0; i < word.size(); ++i) {
+        if (lower(word[i]) != lower(other[i])) {
             return false;
         }
     }

@@ -67,7 +67,8 @@ std::string http_text_response(int status, std::string_view text, http_connectio
     return response;
 }
 
-std::string http_refusal(int status, http_connection connection, std::string_view extra) {
+std::string http_refusal(int status, http_connection connection, std::string_view extra,
+                         bool head_only) {
     std::string_view text;
     switch (status) {
         case 400:
@@ -101,12 +102,12 @@ std::string http_refusal(int status, http_connection connection, std::string_vie
             text = "Error.\n";
             break;
     }
-    return http_text_response(status, text, connection, false, extra);
+    return http_text_response(status, text, connection, head_only, extra);
 }
 
 size_t format_http_snapshot_head(char* buffer, size_t size, size_t length, int64_t t_usec,
                                  http_connection connection) {
-    const time_t seconds = static_cast<time_t>(t_usec / 1000000);
+    const auto seconds = static_cast<time_t>(t_usec / 1000000);
     tm local{};
     char stamp[32] = "00000000-000000";
     if (localtime_r(&seconds, &local) != nullptr) {

@@ -56,8 +56,10 @@ std::string http_text_response(int status, std::string_view text, http_connectio
                                bool head_only, std::string_view extra = {},
                                std::string_view type = "text/plain; charset=utf-8");
 
-// A refusal of its own status with its standard text.
-std::string http_refusal(int status, http_connection connection, std::string_view extra = {});
+// A refusal of its own status with its standard text (only its head for
+// HEAD: a kept connection must find the next response where it begins).
+std::string http_refusal(int status, http_connection connection, std::string_view extra = {},
+                         bool head_only = false);
 
 // Room for a snapshot's head.
 inline constexpr size_t kHttpSnapshotHeadSize = 320;

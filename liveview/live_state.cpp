@@ -20,18 +20,18 @@ constexpr std::array<std::string_view, 5> kStates{"idle", "starting", "live", "u
 // control characters escaped.
 std::string escaped(std::string_view text) {
     std::string out;
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
+    for (const char each : text) {
+        if (each == '"' || each == '\\') {
             out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (static_cast<unsigned char>(c) < 0x20) {
+            out += each;
+        } else if (each == '\n') {
+            out += R"(\n)";
+        } else if (static_cast<unsigned char>(each) < 0x20) {
             char code[8];
-            std::snprintf(code, sizeof code, "\\u%04x", static_cast<unsigned>(c));
+            std::snprintf(code, sizeof code, R"(\u%04x)", static_cast<unsigned>(each));
             out += code;
         } else {
-            out += c;
+            out += each;
         }
     }
     return out;
@@ -54,8 +54,9 @@ struct metric {
     const char* help;
 };
 
-void describe(std::string* out, const metric& m) {
-    append(out, "# HELP vshare_%s %s\n# TYPE vshare_%s %s\n", m.name, m.help, m.name, m.type);
+void describe(std::string* out, const metric& about) {
+    append(out, "# HELP vshare_%s %s\n# TYPE vshare_%s %s\n", about.name, about.help, about.name,
+           about.type);
 }
 
 }  // namespace
@@ -79,9 +80,9 @@ viewer_status status_of(const viewer& each, unsigned capture_fps, int64_t now_us
 
 std::string state_json(const capture_status& capture, std::span<const viewer> viewers,
                        unsigned capture_fps, int64_t now_usec) {
-    std::string out = "{\"capture\":{\"state\":\"";
+    std::string out = R"({"capture":{"state":")";
     out += capture.state;
-    out += "\",\"reason\":\"" + escaped(capture.reason) + "\"";
+    out += R"(","reason":")" + escaped(capture.reason) + "\"";
     append(&out,
            ",\"width\":%u,\"height\":%u,\"fps\":%.1f,\"frames\":%" PRIu64 ",\"restarts\":%" PRIu64
            "},\"viewers\":[",
@@ -91,15 +92,15 @@ std::string state_json(const capture_status& capture, std::span<const viewer> vi
         if (each.phase != viewer_phase::streaming) {
             continue;
         }
-        const viewer_status v = status_of(each, capture_fps, now_usec);
+        const viewer_status seen = status_of(each, capture_fps, now_usec);
         out += first ? "{" : ",{";
         first = false;
-        out +=
-            "\"address\":\"" + escaped(v.address) + "\",\"path\":\"" + std::string(v.path) + "\"";
+        out += R"("address":")" + escaped(seen.address) + R"(","path":")" + std::string(seen.path) +
+               "\"";
         append(&out,
                ",\"fps\":%u,\"sent\":%" PRIu64 ",\"skipped\":%" PRIu64 ",\"queued\":%" PRIu64
                ",\"age_ms\":%" PRId64 "}",
-               v.fps, v.sent, v.skipped, v.queued, v.age_ms);
+               seen.fps, seen.sent, seen.skipped, seen.queued, seen.age_ms);
     }
     out += "]}\n";
     return out;
@@ -132,24 +133,24 @@ std::string state_metrics(const capture_status& capture, std::span<const viewer>
     }
     describe(&out, {"viewers", "gauge", "Viewers streaming."});
     append(&out, "vshare_viewers %zu\n", streaming.size());
-    const auto per_viewer = [&out, &streaming](const metric& m, auto value) {
-        describe(&out, m);
-        for (const viewer_status& v : streaming) {
-            out += "vshare_" + std::string(m.name) + "{address=\"" + escaped(v.address) +
-                   "\",path=\"" + std::string(v.path) + "\"} ";
-            append(&out, "%s\n", std::to_string(value(v)).c_str());
+    const auto per_viewer = [&out, &streaming](const metric& about, auto value) {
+        describe(&out, about);
+        for (const viewer_status& each : streaming) {
+            out += "vshare_" + std::string(about.name) + R"({address=")" + escaped(each.address) +
+                   R"(",path=")" + std::string(each.path) + "\"} ";
+            append(&out, "%s\n", std::to_string(value(each)).c_str());
         }
     };
     per_viewer({"viewer_fps", "gauge", "Frames a second the viewer asked for."},
-               [](const viewer_status& v) { return v.fps; });
+               [](const viewer_status& each) { return each.fps; });
     per_viewer({"viewer_frames_sent_total", "counter", "Frames sent to the viewer."},
-               [](const viewer_status& v) { return v.sent; });
+               [](const viewer_status& each) { return each.sent; });
     per_viewer({"viewer_frames_skipped_total", "counter",
                 "Frames the viewer missed while an earlier one was still going out."},
-               [](const viewer_status& v) { return v.skipped; });
+               [](const viewer_status& each) { return each.skipped; });
     per_viewer({"viewer_queued_bytes", "gauge", "Bytes queued for the viewer."},
-               [](const viewer_status& v) { return v.queued; });
+               [](const viewer_status& each) { return each.queued; });
     per_viewer({"viewer_frame_age_milliseconds", "gauge", "Age of the last frame it got."},
-               [](const viewer_status& v) { return v.age_ms; });
+               [](const viewer_status& each) { return each.age_ms; });
     return out;
 }

@@ -72,7 +72,7 @@ class vshare_server final : private frame_receiver {
     // The capture's last frame times (monotonic microseconds), for its rate.
     static constexpr size_t kRateFrames = 16;
     int64_t frame_times_[kRateFrames] = {};
-    uint64_t frames_timed_ = 0;
+    size_t frames_timed_ = 0;  // wraps harmlessly: a multiple of kRateFrames
     // Why the capture is unavailable, and how often it was started again
     // after a failure: kept by the capture's supervision.
     std::string unavailable_reason_;

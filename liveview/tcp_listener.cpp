@@ -22,11 +22,11 @@ bool parse_port(std::string_view text, uint16_t* port) {
         return false;
     }
     unsigned value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
+    for (const char digit : text) {
+        if (digit < '0' || digit > '9') {
             return false;
         }
-        value = value * 10 + static_cast<unsigned>(c - '0');
+        value = value * 10 + static_cast<unsigned>(digit - '0');
     }
     if (value > kMaxPort) {
         return false;

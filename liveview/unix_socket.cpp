@@ -10,7 +10,9 @@
 
 namespace {
 
-constexpr int kBacklog = 32;
+// Many viewers may arrive at once (a page opened by a crowd, relays
+// started together): none waits for room in the queue.
+constexpr int kBacklog = SOMAXCONN;
 
 // The address of `path`; false when the path does not fit.
 bool address_of(const char* path, sockaddr_un* address) {

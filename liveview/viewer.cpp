@@ -16,11 +16,11 @@ constexpr size_t kIgnoredInputBound = 4096;
 
 }  // namespace
 
-viewer::viewer(unique_fd socket, int64_t now_ms, viewer_protocol kind,
-               const sockaddr_storage* address)
-    : out(std::move(socket), now_ms), protocol(kind), since_ms_(now_ms) {
-    if (address != nullptr) {
-        peer = *address;
+viewer::viewer(unique_fd socket, int64_t now_ms, viewer_protocol protocol_of,
+               const sockaddr_storage* peer_address)
+    : out(std::move(socket), now_ms), protocol(protocol_of), since_ms_(now_ms) {
+    if (peer_address != nullptr) {
+        peer = *peer_address;
     }
 }
 
@@ -140,7 +140,11 @@ void viewer::flush(int64_t now_ms) {
         (result == send_result::done && phase == viewer_phase::closing)) {
         phase = viewer_phase::done;
     } else if (result == send_result::done && phase == viewer_phase::responding) {
-        back_to_request(now_ms);
+        if (terms.keep_alive) {
+            back_to_request(now_ms);
+        } else {
+            phase = viewer_phase::done;  // the server stops meanwhile
+        }
     }
 }
 

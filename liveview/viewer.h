@@ -45,8 +45,8 @@ struct viewer_counts {
 
 class viewer {
   public:
-    viewer(unique_fd socket, int64_t now_ms, viewer_protocol protocol = viewer_protocol::local,
-           const sockaddr_storage* peer = nullptr);
+    viewer(unique_fd socket, int64_t now_ms, viewer_protocol protocol_of = viewer_protocol::local,
+           const sockaddr_storage* peer_address = nullptr);
 
     viewer_output out;
     viewer_phase phase = viewer_phase::request;

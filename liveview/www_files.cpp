@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <utility>
@@ -32,17 +33,10 @@ constexpr std::array<extension_type, 12> kTypes{{
 // A name of a path's component that may be served: no hidden file, no
 // "." or "..", nothing but plain characters.
 bool is_plain_name(std::string_view name) {
-    if (name.empty() || name.front() == '.') {
-        return false;
-    }
-    for (const char c : name) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
-        if (!plain) {
-            return false;
-        }
-    }
-    return true;
+    return !name.empty() && name.front() != '.' && std::ranges::all_of(name, [](char each) {
+        return (each >= 'a' && each <= 'z') || (each >= 'A' && each <= 'Z') ||
+               (each >= '0' && each <= '9') || each == '.' || each == '-' || each == '_';
+    });
 }
 
 }  // namespace

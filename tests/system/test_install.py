@@ -155,3 +155,12 @@ def test_vshare_service_takes_port_80_from_its_socket_and_runs_as_the_live_views
         "RuntimeDirectory": "camboard-liveview", "StateDirectory": "camboard-liveview",
         "StateDirectoryMode": "0700"}
     assert ("Also", "camboard-vshare.socket") in service["Install"]
+
+
+def test_the_socket_unit_hands_port_80_to_vshare(build, tmp_path):
+    prefix = tmp_path / "x"
+    install(build, prefix)
+    socket_unit = unit_settings(prefix / "lib/systemd/system/camboard-vshare.socket")
+    assert socket_unit["Socket"] == [("ListenStream", "80"), ("Backlog", "1024"),
+                                     ("NoDelay", "true"),
+                                     ("Service", "camboard-vshare.service")]

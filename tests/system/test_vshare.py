@@ -694,6 +694,8 @@ def test_help_prints_the_usage_text(programs, args):
     (["-drop", "nan"], "-drop: expected seconds from 0.1 to 86400, not 'nan'"),
     (["-relay", "-fps", "15"], "-fps is not an option of -relay"),
     (["-linger", "1", "-relay"], "-linger is not an option of -relay"),
+    (["-relay", "-listen", "127.0.0.1:80"], "-listen is not an option of -relay"),
+    (["-no-auth", "-relay"], "-no-auth is not an option of -relay"),
     (["-snapshot"], "-snapshot needs -relay"),
     (["-passwd", "bob", "-fps", "15"], "-fps is not an option of -passwd"),
     (["-relay", "-passwd", "bob"], "-relay is not an option of -passwd"),

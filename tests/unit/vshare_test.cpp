@@ -254,4 +254,38 @@ TEST_F(Fanout, ViewersWaitingForTheirFirstFrameAreRefused) {
     EXPECT_EQ(viewers_[2].phase, viewer_phase::request);
 }
 
+// A viewer's own pace: of a second of frames at 30 a second, the number it
+// gets for the rate it asked for.
+struct pace_case {
+    unsigned asked;
+    size_t parts;
+};
+
+class FanoutPace : public Fanout, public testing::WithParamInterface<pace_case> {};
+
+TEST_P(FanoutPace, AViewerGetsTheRateItAskedFor) {
+    frame_fanout fanout(30);
+    add("stream\n");
+    viewers_[0].terms.fps = GetParam().asked;
+    viewers_[0].terms.period_usec = 1000000 / GetParam().asked;
+    const std::string image = "\xFF\xD8" + pattern(64, 'p') + "\xFF\xD9";
+    size_t parts = 0;
+    for (int64_t i = 0; i < 30; ++i) {
+        const shared_frame frame{reinterpret_cast<const uint8_t*>(image.data()),
+                                 static_cast<uint32_t>(image.size()), 1700000000000000 + i * 33333};
+        parts += fanout.deliver(viewers_, frame, i);
+        received(0);
+    }
+    EXPECT_EQ(parts, GetParam().parts);
+    EXPECT_EQ(viewers_[0].counts.sent, GetParam().parts);
+    EXPECT_EQ(viewers_[0].counts.skipped, 0U);  // its pace is not a skip
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, FanoutPace,
+                         testing::Values(pace_case{30, 30}, pace_case{12, 12}, pace_case{10, 10},
+                                         pace_case{7, 7}, pace_case{1, 1}),
+                         [](const testing::TestParamInfo<pace_case>& row) {
+                             return std::to_string(row.param.asked) + "fps";
+                         });
+
 }  // namespace
