@@ -1,5 +1,6 @@
 #include "outage_answers.h"
 
+#include "http_responses.h"
 #include "monotonic_clock.h"
 #include "placeholder.h"
 #include "responses.h"
@@ -7,6 +8,18 @@
 namespace {
 
 constexpr int64_t kPlaceholderPeriodMs = 1000;
+
+// 503 with the time to try again: vshare tries the camera within it.
+void refuse_snapshot(viewer& each, int64_t now_ms) {
+    if (each.protocol == viewer_protocol::local) {
+        each.finish(kCameraUnavailable, now_ms);
+        return;
+    }
+    each.respond(http_text_response(503, "The camera is unavailable.\n",
+                                    {each.terms.keep_alive, each.terms.minor_version},
+                                    each.terms.head_only, "Retry-After: 2\r\n"),
+                 now_ms);
+}
 
 }  // namespace
 
@@ -17,7 +30,7 @@ uint64_t outage_answers::serve(std::span<viewer> viewers, frame_fanout* fanout, 
             continue;
         }
         if (each.wants == viewer_request::snapshot) {
-            each.finish(kCameraUnavailable, now_ms);
+            refuse_snapshot(each, now_ms);
         } else {
             newcomer = true;  // a stream that has not even its head yet
         }

@@ -23,11 +23,11 @@ namespace {
 enum fixed_slot : size_t { kSignals, kListener, kCapture, kCaptureMessages, kHttpListeners };
 
 // The descriptors kept free for the capture, so that viewers never take
-// them: vcapture's pipe (both ends while it starts), the one its /dev/null
-// takes in the child's copy of the table, the device and the answer pipe
-// of the buffer mapping; and the directory and file of a page on its way
-// out.
-constexpr size_t kCaptureReserve = 7;
+// them: vcapture's two pipes, of its index bytes and of its messages (both
+// ends while it starts), the one its /dev/null takes in the child's copy
+// of the table, the device and the answer pipe of the buffer mapping; and
+// the directory and file of a page on its way out.
+constexpr size_t kCaptureReserve = 9;
 
 // Connections taken from one listener in one round: a flood of them does
 // not hold up the frames.

@@ -5,17 +5,22 @@ stop is killed; and the relay's own bounds (a client that reads nothing,
 HEAD and other methods)."""
 
 import fcntl
+import json
 import os
+import re
 import signal
+import socket
 import subprocess
 import threading
 from pathlib import Path
 
 import pytest
 
+import http_site
 from test_vcapture_stream import board_command
 from test_vshare import (CLOSING, SIZE, STREAM_HEAD, UNREACHABLE, Reader, bound, own_lines,
-                         parts_of, receive_all, share, share_factory, wait_until)
+                         parts_of, receive_all, receive_until, share, share_factory,
+                         wait_until)
 
 PLACEHOLDER = (Path(__file__).parents[2] / "liveview" / "placeholder.jpg").read_bytes()
 CAMERA_UNAVAILABLE = (b"Status: 503 Service Unavailable\r\nRetry-After: 2\r\n"
@@ -204,3 +209,24 @@ def test_relay_head_without_a_server(board, tmp_path):
     kwargs["env"]["REQUEST_METHOD"] = "HEAD"
     result = subprocess.run(*cmd, **kwargs, capture_output=True, timeout=bound(board, 60))
     assert (result.returncode, result.stdout) == (1, UNREACHABLE.split(b"\r\n\r\n")[0] + b"\r\n\r\n")
+
+
+def test_the_http_face_in_an_outage(board, share_factory, tmp_path):
+    share = share_factory(*SIZE, "-listen", "127.0.0.1:0", "-no-auth", "-users",
+                          str(tmp_path / "users"), settings={"open_errno": "ENODEV"})
+    port = int(re.search(r"vshare: listening on 127\.0\.0\.1:(\d+)\n", share.stderr()).group(1))
+    state = lambda: json.loads(http_site.get(port, "/state")[2])["capture"]
+    with socket.create_connection(("127.0.0.1", port), timeout=bound(board, 60)) as s:
+        s.sendall(b"GET /stream HTTP/1.1\r\nHost: cam\r\n\r\n")
+        body = receive_until(s, lambda data: data.count(b"\r\n--frame\r\n") >= 1)
+        head, parts = body.split(b"\r\n\r\n", 1)
+        assert head.startswith(b"HTTP/1.1 200 OK\r\n")
+        assert parts_of(STREAM_HEAD + parts)[0][0] == PLACEHOLDER
+        status, fields, text = http_site.get(port, "/snapshot")
+        assert (status, fields["Retry-After"], text) == (
+            "HTTP/1.1 503 Service Unavailable", "2", b"The camera is unavailable.\n")
+        # While the stream waits, the capture is tried again.
+        wait_until(lambda: state()["restarts"] >= 1, bound(board, 30), "no restart")
+        assert (state()["state"], state()["reason"]) == (
+            "unavailable",
+            "vcapture ended (exit status 1): Can't open device /dev/v4l/video0: No such device")
