@@ -38,6 +38,16 @@ inline constexpr std::string_view kHttpUnavailable =
     "Connection: close\r\n\r\n"
     "The camera gave no picture.\n";
 
+// A snapshot while the camera is unavailable: vshare tries the capture
+// again within two seconds.
+inline constexpr std::string_view kHttpCameraUnavailable =
+    "HTTP/1.1 503 Service Unavailable\r\n"
+    "Content-Type: text/plain; charset=utf-8\r\nContent-Length: 27\r\n"
+    "Retry-After: 2\r\n"
+    "Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
+    "Connection: close\r\n\r\n"
+    "The camera is unavailable.\n";
+
 // How the connection goes on after a response.
 struct http_connection {
     bool keep_alive = false;

@@ -1,5 +1,6 @@
 #include "outage_answers.h"
 
+#include "http_responses.h"
 #include "monotonic_clock.h"
 #include "placeholder.h"
 #include "responses.h"
@@ -17,7 +18,9 @@ uint64_t outage_answers::serve(std::span<viewer> viewers, frame_fanout* fanout, 
             continue;
         }
         if (each.wants == viewer_request::snapshot) {
-            each.finish(kCameraUnavailable, now_ms);
+            each.finish(each.protocol == viewer_protocol::http ? kHttpCameraUnavailable
+                                                               : kCameraUnavailable,
+                        now_ms);
         } else {
             newcomer = true;  // a stream that has not even its head yet
         }
