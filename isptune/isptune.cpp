@@ -54,10 +54,13 @@ int main(int argc, char* argv[]) {
         const int reason = errno;
         std::printf("commInit  Error\n");
         // Scripts read the line above; a person needs to know which line
-        // failed and why.
+        // failed and why. A line another process keeps has been reported
+        // already, with who keeps it.
         std::fflush(stdout);
-        std::fprintf(stderr, "isptune: cannot open %s: %s\n", kModulePortPath,
-                     reason != 0 ? std::strerror(reason) : "failed");
+        if (reason != EBUSY) {
+            std::fprintf(stderr, "isptune: cannot open %s: %s\n", kModulePortPath,
+                         reason != 0 ? std::strerror(reason) : "failed");
+        }
         return result;
     }
     if (commandLine.clearOsd) {

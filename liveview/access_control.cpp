@@ -141,12 +141,16 @@ access_decision access_control::check(std::string_view authorization, std::strin
 }
 
 void access_control::reload_if_changed() {
-    if (identify_file(users_path_.c_str()) == identity_) {
+    const file_identity now = identify_file(users_path_.c_str());
+    if (now == identity_) {
         return;
     }
+    // Taken as read even when it cannot be: a failure is reported once, not
+    // at every request.
     cache_.fill({});
-    identity_ = {};
-    if (read_credentials(users_path_.c_str(), &users_, &identity_) == ENOENT) {
+    identity_ = now;
+    file_identity read{};
+    if (read_credentials(users_path_.c_str(), &users_, &read) == ENOENT) {
         error(0, 0, "%s is gone: nobody may watch until it is back", users_path_.c_str());
     }
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds what the demo runs, and runs the main job
 # on the simulated board: vcapture captures MJPEG from the simulated camera
-# and vshare serves it to every viewer through busybox httpd, on a page at
-# http://ADDRESS:PORT/ (stop with Ctrl-C).
+# and vshare serves it to every viewer over HTTP itself, with a login it
+# prints (and writes to build/demo/login), on a page at http://ADDRESS:PORT/
+# (stop with Ctrl-C).
 #
 # Usage: [PORT=8080] [ADDRESS=127.0.0.1] tools/demo.sh
 #   PORT     the port the page is served on (default 8080)
@@ -26,7 +27,7 @@ if ! [[ $port =~ ^[0-9]+$ ]] || ((10#$port < 1 || 10#$port > 65535)); then
 fi
 port=$((10#$port))
 
-# A port that another server holds would leave httpd unable to start after
+# A port that another server holds would leave vshare unable to start after
 # the URL has been printed: say so at once, before any building.
 check_port() {
     local why
@@ -36,7 +37,7 @@ address, port = sys.argv[1], int(sys.argv[2])
 try:
     family = socket.getaddrinfo(address, port, type=socket.SOCK_STREAM)[0][0]
     with socket.socket(family, socket.SOCK_STREAM) as s:
-        # As httpd binds: a port left in TIME_WAIT is free.
+        # As vshare binds: a port left in TIME_WAIT is free.
         s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         s.bind((address, port))
 except OSError as e:
@@ -71,8 +72,6 @@ unset BOARDSIM_DIR
 echo
 check_port  # once more: the build took a while
 serve=(demo/serve.sh "$port" "$demo" "$build/bin/vcapture" "$build/bin/vshare"
-       "$build/lib/libboardsim.so")
-# The server listens on this machine's loopback unless told otherwise.
-[ "$address" = 127.0.0.1 ] || serve+=("$address")
+       "$build/lib/libboardsim.so" "$address")
 # The server script stops everything it started on Ctrl-C (or SIGTERM).
 exec "${serve[@]}"

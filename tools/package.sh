@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of the board's software and checks them with
 # lintian: camboard-tools (the programs and their manual pages),
-# gstreamer1.0-vxrate (the GStreamer element), camboard-liveview (the web page
-# for busybox httpd, architecture all), and -dbgsym packages with the
+# gstreamer1.0-vxrate (the GStreamer element), camboard-liveview (the live
+# view's page and vshare's units, architecture all), and -dbgsym packages with the
 # programs' and the element's debugging information.
 #
 # Usage: tools/package.sh [armhf] [host]   (default: both)

@@ -16,6 +16,7 @@ let failures = 0;       // stream attempts in a row that gave no picture
 let retryTimer = 0;
 let lastChangeMs = Date.now();
 let lastSample = "";
+let cameraState = "";   // from the last /state; "" while the server does not answer
 
 function show(kind, text) {
   document.body.dataset.state = kind;
@@ -86,12 +87,14 @@ async function pollState() {
       throw new Error(`status ${response.status}`);
     }
     const state = await response.json();
+    cameraState = state.capture.state;
     // While the stream waits to start again, what the camera does is the
     // news only when it is unavailable.
     if (!retryTimer || state.capture.state === "unavailable") {
       show(...describe(state));
     }
   } catch (failure) {
+    cameraState = "";
     if (!retryTimer) {
       show("reconnecting", "The server does not answer; reconnecting…");
     }
@@ -101,11 +104,13 @@ async function pollState() {
 
 // A stream whose picture stands still is started again: it has ended, or
 // the server has gone (a still scene costs a reconnection now and then).
+// While the camera is unavailable the server repeats one picture that says
+// so, and the stream stays.
 function watch() {
   if (pictureChanged()) {
     pictureArrived();
   }
-  if (Date.now() - lastChangeMs > kStaleMs) {
+  if (Date.now() - lastChangeMs > kStaleMs && cameraState !== "unavailable") {
     restartStream();
   }
 }

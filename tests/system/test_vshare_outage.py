@@ -225,6 +225,11 @@ def test_the_http_face_in_an_outage(board, share_factory, tmp_path):
         status, fields, text = http_site.get(port, "/snapshot")
         assert (status, fields["Retry-After"], text) == (
             "HTTP/1.1 503 Service Unavailable", "2", b"The camera is unavailable.\n")
+        with socket.create_connection(("127.0.0.1", port), timeout=bound(board, 60)) as h:
+            h.sendall(b"HEAD /snapshot HTTP/1.1\r\nHost: cam\r\nConnection: close\r\n\r\n")
+            head = receive_all(h)
+        assert head.startswith(b"HTTP/1.1 503 Service Unavailable\r\n")
+        assert b"\r\nRetry-After: 2\r\n" in head and head.endswith(b"\r\n\r\n")  # no body
         # While the stream waits, the capture is tried again.
         wait_until(lambda: state()["restarts"] >= 1, bound(board, 30), "no restart")
         assert (state()["state"], state()["reason"]) == (

@@ -164,7 +164,7 @@ TEST_P(Logins, Check) {
 INSTANTIATE_TEST_SUITE_P(AccessControl, Logins, testing::ValuesIn(kLoginCases),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST(AccessControl, ACachedLoginIsForgottenWhenTheFileChanges) {
+TEST(AccessControl, ACachedLoginIsForgottenWhenTheFileChangesOrGoes) {
     const temporary_directory directory;
     const std::string users = directory.file("users");
     ASSERT_TRUE(set_password(users.c_str(), "alice", "secret"));
@@ -175,6 +175,15 @@ TEST(AccessControl, ACachedLoginIsForgottenWhenTheFileChanges) {
     EXPECT_EQ(access.check(kRight, kA, 1).verdict, kRefused);
     EXPECT_EQ(access.check(kNewPassword, kA, 2).verdict, kAllowed);
     EXPECT_EQ(access.hashings(), 3U);
+    // A file taken away takes every login with it, cached ones included.
+    ASSERT_EQ(unlink(users.c_str()), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(access.check(kNewPassword, kA, 3).verdict, kRefused);
+    EXPECT_EQ(access.check(kNewPassword, kA, 4).verdict, kRefused);
+    // Said once, not at every request.
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(said.ends_with(": " + users + " is gone: nobody may watch until it is back\n"));
+    EXPECT_EQ(said.find("is gone"), said.rfind("is gone")) << said;
 }
 
 TEST(AccessControl, WithoutLoginsEverythingIsAllowedAndNoFileMade) {
