@@ -16,7 +16,10 @@ whole server side and its processes, the delivery latency p50/p90/p99 (the
 frame's X-Timestamp to the receipt of its last byte), and at 64 viewers the
 time until all 64, connected at once, have their first whole part. Last, a
 throttled viewer (100 KB/s, a 16 KiB receive buffer) alone at 30 frames a
-second: the age of the frames it gets.
+second: the age of the frames it gets. And vshare's recovery: a viewer
+watches, the camera is taken away (its vcapture stopped as if stuck in the
+driver, then the camera held by another streamer) and given back; the time
+from its return to the viewer's first live frame.
 
 The viewers are read by one Python thread of this script, which shares the
 machine: unpaced, it is the viewers that cannot keep up, and the latencies
@@ -25,6 +28,7 @@ show that. Its own CPU time is not counted.
 Usage: bench/liveview_compare.py [BUILD_DIR] [SECONDS]   (default build/native, 4)
 """
 
+import fcntl
 import os
 import re
 import selectors
@@ -47,6 +51,7 @@ VSHARE = str(BUILD / "bin" / "vshare")
 VIEWERS = (1, 4, 16, 64)
 PART_HEAD = re.compile(rb"Content-Length: (\d+)\r\n(?:.*\r\n)*?X-Timestamp: (\d+)\.(\d+)")
 CLK_TCK = os.sysconf("SC_CLK_TCK")
+PLACEHOLDER = (ROOT / "liveview" / "placeholder.jpg").stat().st_size  # its parts' length
 
 
 def free_port():
@@ -188,7 +193,7 @@ class Viewer:
         self.sock.setblocking(False)
         self.buffer = bytearray()
         self.in_body = False
-        self.parts = []  # (receipt, frame time), wall-clock seconds
+        self.parts = []  # (receipt, frame time: wall-clock seconds; image length)
         self.first = None
 
     def take(self, data, now):
@@ -212,7 +217,7 @@ class Viewer:
             if image_end > len(self.buffer):
                 break
             stamp = int(m.group(2)) + int(m.group(3)) / 10 ** len(m.group(3))
-            self.parts.append((now, stamp))
+            self.parts.append((now, stamp, int(m.group(1))))
             if self.first is None:
                 self.first = now
             pos = image_end
@@ -301,7 +306,8 @@ def run(kind, viewers, paced, workdir, sim_cost):
         server.stop()
     delivered = parts1 - parts0
     cpu_above = (cpu1 - cpu0) - (frames1 - frames0) * sim_cost
-    latencies = [(got - stamp) * 1000 for c in clients for got, stamp in c.parts if t0 <= got <= t1]
+    latencies = [(got - stamp) * 1000 for c in clients for got, stamp, _ in c.parts
+                 if t0 <= got <= t1]
     return {
         "fps": delivered / (t1 - t0),
         "cpu": cpu_above / delivered * 1e6 if delivered else float("nan"),
@@ -322,8 +328,37 @@ def throttled(kind, workdir):
         readers.stop()
     finally:
         server.stop()
-    ages = [(got - stamp) * 1000 for got, stamp in viewer.parts[2:]]
+    ages = [(got - stamp) * 1000 for got, stamp, _ in viewer.parts[2:]]
     return percentile(ages, 50), percentile(ages, 90), len(viewer.parts)
+
+
+def recovery(workdir):
+    """Seconds from the camera's return to a watching viewer's first live
+    frame, after vshare gave up a stuck vcapture."""
+    server = Server("vshare", workdir, True)
+    try:
+        viewer = Viewer(server)
+        readers = Readers([viewer])
+        while not viewer.parts:
+            time.sleep(0.02)
+        capture = [pid for pid in server.pids() if pid != server.proc.pid][0]
+        lock = os.open(server.sim / "stream.lock", os.O_RDWR | os.O_CREAT, 0o644)
+        os.kill(capture, signal.SIGSTOP)  # stuck: vshare kills it after a while
+        fcntl.flock(lock, fcntl.LOCK_EX)  # and the camera is held by another
+        time.sleep(3)
+        back = time.time()
+        fcntl.flock(lock, fcntl.LOCK_UN)
+        os.close(lock)
+        deadline = back + 30
+        live = lambda: [got for got, _, size in viewer.parts if got > back and size != PLACEHOLDER]
+        while not live():
+            if time.time() > deadline:
+                raise RuntimeError("no frames again")
+            time.sleep(0.01)
+        readers.stop()
+    finally:
+        server.stop()
+    return min(live()) - back
 
 
 def simulator_alone(workdir, frames=200):
@@ -363,6 +398,7 @@ def main():
             p50, p90, parts = throttled(kind, workdir)
             print(f"  {kind:>9}: frame age p50 {p50:.0f} ms, p90 {p90:.0f} ms ({parts} parts)",
                   flush=True)
+        print(f"vshare: live frames {recovery(workdir):.2f} s after the camera came back")
 
 
 if __name__ == "__main__":
