@@ -90,7 +90,7 @@ def test_viewers_see_the_placeholder_until_the_camera_comes_back(board, share_fa
     wait_until(lambda: all(placeholders_since_live(parts_of(r.data)[0]) >= 2 for r in readers),
                bound(board, 30), "no placeholder")
     assert snapshot(share) == CAMERA_UNAVAILABLE
-    assert not Path(f"/proc/{old}").exists()  # killed and reaped
+    wait_until(lambda: not Path(f"/proc/{old}").exists(), bound(board, 10), "not reaped")
     err = own_lines(share.stderr())
     assert [l for l in lines if l not in err] == []
     # The retries meet the other streamer.
