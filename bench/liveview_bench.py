@@ -163,7 +163,8 @@ def request(path):
 def viewers_process(port, path, count, limit):
     """Runs in its own process. Connects `count` viewers at once, reports
     'ready SECONDS FAILED' when all have their first part, records from 'go'
-    to 'stop' on standard input, then prints the results as JSON."""
+    to 'stop' on standard input, then prints the results as JSON; the
+    viewers stay connected until standard input ends."""
     sel = selectors.DefaultSelector()
     viewers = []
     buffer = bytearray(1 << 20)
@@ -207,16 +208,21 @@ def viewers_process(port, path, count, limit):
                                   if v.first_done is None})
                 print(f"ready {late} {failed} {json.dumps(reasons)}", flush=True)
                 state = "ready"
-        if now > deadline + 600:
+        if now > deadline + 120:
             break
         for key, events in sel.select(timeout=0.2):
             v = key.data
             if v is None:
-                line = sys.stdin.readline().strip()
-                if line == "go":
+                line = sys.stdin.readline()
+                if line.strip() == "go":
                     recording = True
-                elif line in ("stop", ""):
+                elif line.strip() == "stop":
                     recording = False
+                    print(json.dumps({"latencies": latencies, "user_latencies": user_latencies,
+                                      "frames": len(stamps), "parts": parts,
+                                      "dropped": sum(1 for v in viewers if v.failed)}),
+                          flush=True)
+                elif not line:
                     state = "done"
                 continue
             if events & selectors.EVENT_WRITE:
@@ -246,9 +252,6 @@ def viewers_process(port, path, count, limit):
                 sel.unregister(v.sock)
         if state == "done":
             break
-    print(json.dumps({"latencies": latencies, "user_latencies": user_latencies,
-                      "frames": len(stamps), "parts": parts,
-                      "dropped": sum(1 for v in viewers if v.failed)}), flush=True)
     for v in viewers:
         v.sock.close()
 
@@ -504,6 +507,13 @@ class Server:
                               self.env(), log)
         wait_accepting(self.port, proc)
 
+    def vshare_summary(self):
+        """(frames, parts, bytes copied) from the summary vshare prints at
+        exit, if it did."""
+        found = re.findall(rb"(\d+) frames shared, (\d+) parts sent, (\d+) bytes copied",
+                           (self.simdir / "server.log").read_bytes())
+        return tuple(int(v) for v in found[-1]) if found else None
+
     def roots(self):
         return [p.pid for p in self.procs]
 
@@ -585,6 +595,7 @@ def measure_cell(server, count, seconds):
         wall = time.perf_counter() - t0
         after = cpu_snapshot(server.roots())
         captured = server.trace.frames_since_mark()
+        # Still connected: the server side as it serves them.
         members = tree(server.roots())
         pss, pss_board = pss_kib(members)
         result = json.loads(viewers.stdout.readline())
@@ -645,7 +656,7 @@ def run(args):
     if "cgi" in kinds and not shutil.which("busybox"):
         print("busybox is not installed: the CGI relay path is left out")
         kinds.remove("cgi")
-    cells, throttled = {}, {}
+    cells, throttled, copied = {}, {}, {}
     started = time.time()
     with tempfile.TemporaryDirectory(prefix="liveview-bench-") as workdir:
         for paced in (True, False):
@@ -663,12 +674,14 @@ def run(args):
                                 server, args.throttle_seconds, rcvbuf)
                 finally:
                     server.stop()
+                if kind != "ustreamer":
+                    copied[kind, paced] = server.vshare_summary()
                 print(f"  ({SERVER_NAMES[kind]}, {'paced' if paced else 'unpaced'}: done at "
                       f"{time.time() - started:.0f} s)", file=sys.stderr, flush=True)
-    report(kinds, counts, cells, throttled, args)
+    report(kinds, counts, cells, throttled, copied, args)
 
 
-def report(kinds, counts, cells, throttled, args):
+def report(kinds, counts, cells, throttled, copied, args):
     pacings = ((True, f"paced {FPS} fps"), (False, "unpaced"))
     rows = [(k, p, n) for p, _ in pacings for k in kinds for n in counts if (k, p, n) in cells]
 
@@ -708,6 +721,14 @@ def report(kinds, counts, cells, throttled, args):
         c = cells[k, p, n]
         print(f"{label(k, p, n)}{c['pss'] / 1024:>8.1f} MB{c['pss_board'] / 1024:>10.1f} MB"
               f"{c['procs']:>11}")
+
+    for (k, p), summary in copied.items():
+        if summary:
+            frames, parts, copies = summary
+            print(f"{SERVER_NAMES[k]}, {'paced' if p else 'unpaced'}: vshare copied "
+                  f"{copies / max(parts, 1) / 1000:.1f} KB per part sent in user space "
+                  f"({copies / 1e6:.0f} MB over {parts} parts: the rests of parts a "
+                  "viewer's socket did not take at once)")
 
     print("\nDelivery latency: X-Timestamp to the kernel's receive stamp of the part's last "
           "byte\n(user: to the viewer process's read of it, for comparison)")
