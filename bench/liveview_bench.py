@@ -378,7 +378,8 @@ def cpu_between(before, after):
         capture += caught - caught0
         user += ticks_user - user0
         system += ticks_system - system0
-    return total, capture, system / max(user + system, 1)
+    # Too few ticks say nothing.
+    return total, capture, system / (user + system) if user + system >= 20 else float("nan")
 
 
 SIMULATOR_MAPPINGS = re.compile(r"libboardsim\.so|libjpeg|/liveview-bench-[^/]+/[^/]+/buffers")
@@ -612,7 +613,8 @@ def measure_cell(server, count, seconds):
     cpu, capture, kernel = cpu_between(before, after)
     return {
         "count": count, "first_all": first_all, "failed": failed, "reasons": reasons,
-        "cpu": cpu, "capture": capture, "kernel": kernel, "sim": sim, "wall": wall, "captured": captured,
+        "cpu": cpu, "capture": capture, "kernel": kernel, "sim": sim, "wall": wall,
+        "captured": captured,
         "delivered": result["frames"], "parts": result["parts"],
         "dropped": result["dropped"], "pss": pss, "pss_board": pss_board, "procs": len(members),
         "lat": [percentile(result["latencies"], q) for q in (50, 90, 99)],
@@ -622,15 +624,16 @@ def measure_cell(server, count, seconds):
 
 def measure_throttled(server, seconds, rcvbuf):
     proc = subprocess.run([sys.executable, __file__, "--throttled", str(server.port),
-                           server.path, str(seconds), str(rcvbuf)], stdout=subprocess.PIPE, text=True,
-                          timeout=seconds + 30, check=True)
+                           server.path, str(seconds), str(rcvbuf)], stdout=subprocess.PIPE,
+                          text=True, timeout=seconds + 30, check=True)
     result = json.loads(proc.stdout)
     ages = result["ages"]
     # The first parts come before the kernel's buffers settle: the second
     # half of the run shows the steady state.
     steady = ages[len(ages) // 2:]
     sizes = result["sizes"][1:] or [0]
-    return {"parts": len(ages), "p50": percentile(steady, 50), "max": max(steady, default=float("nan")),
+    return {"parts": len(ages), "p50": percentile(steady, 50),
+            "max": max(steady, default=float("nan")),
             "last": steady[-1] if steady else float("nan"), "size": sum(sizes) / len(sizes),
             "failed": result["failed"]}
 
@@ -699,7 +702,7 @@ def report(kinds, counts, cells, throttled, copied, args):
           "up the same, meanwhile\nwhen paced, right after when unpaced); above sim: cpu less sim "
           "for every frame dequeued;\noutside capture: cpu less the capturing thread's (vcapture; "
           "ustreamer's \"stream\" thread),\nper frame, per part (frame and viewer), and "
-          "the kernel's share of it (clock ticks)")
+          "the kernel's share of it (by clock ticks; -: too few)")
     print(f"{'server':<12}{'pacing':<9}{'n':>4}{'dequeued/s':>11}{'delivered/s':>12}"
           f"{'parts/s':>8}{'cpu/frame':>11}{'sim':>9}{'above sim':>11}"
           f"{'outside capture':>17}{'/part':>8}{'kernel':>7}")
@@ -711,7 +714,7 @@ def report(kinds, counts, cells, throttled, copied, args):
               f"{c['delivered'] / c['wall']:>12.1f}{c['parts'] / c['wall']:>8.0f}"
               f"{us(c['cpu'] / frames)}us{us(c['sim'])[1:]}us{us(above(c))}us"
               f"{us(outside / frames)}us{us(outside / max(c['parts'], 1))[1:]}us"
-              f"{c['kernel'] * 100:>6.0f}%")
+              + (f"{c['kernel'] * 100:>6.0f}%" if c["kernel"] == c["kernel"] else "      -"))
 
     print("\nMemory and processes of the server side (PSS: sum over its processes; without "
           "sim: less the\nsimulator's mappings, its library, libjpeg and the stream buffers, "
@@ -742,10 +745,11 @@ def report(kinds, counts, cells, throttled, copied, args):
 
     print("\nN viewers connecting at once (capture running): time until all have their "
           "first part")
-    print(f"{'server':<12}{'pacing':<9}{'n':>4}{'all first':>11}{'failed':>8}  reasons")
+    print("(failed: viewers without a first part; lost: streams that ended in the window)")
+    print(f"{'server':<12}{'pacing':<9}{'n':>4}{'all first':>11}{'failed':>8}{'lost':>6}  reasons")
     for k, p, n in rows:
         c = cells[k, p, n]
-        print(f"{label(k, p, n)}{ms(c['first_all'])} ms{c['failed']:>8}  "
+        print(f"{label(k, p, n)}{ms(c['first_all'])} ms{c['failed']:>8}{c['dropped']:>6}  "
               f"{', '.join(c['reasons']) if c['failed'] else ''}")
 
     if throttled:
