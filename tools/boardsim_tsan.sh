@@ -17,5 +17,10 @@ clang++-14 "${flags[@]}" -shared -fPIC -o "$out/libboardsim.so" $sources -ljpeg 
 gtest=/usr/src/googletest/googletest
 clang++-14 "${flags[@]}" -isystem "$gtest/include" -isystem "$gtest" \
     tests/unit/boardsim_threads_test.cpp "$gtest/src/gtest-all.cc" "$gtest/src/gtest_main.cc" \
-    -o "$out/boardsim_thread_tests" -lpthread
-env LD_PRELOAD="$PWD/$out/libboardsim.so" "$out/boardsim_thread_tests"
+    -o "$out/boardsim_thread_tests" -lpthread -ldl
+# Each case's process is started afresh (ThreadSanitizer does not follow a
+# fork of a process that has its own threads); the symbolizer runs without
+# the preload.
+env LD_PRELOAD="$PWD/$out/libboardsim.so" \
+    TSAN_OPTIONS="external_symbolizer_path=$(command -v llvm-symbolizer-14 || true)" \
+    "$out/boardsim_thread_tests" --gtest_death_test_style=threadsafe
