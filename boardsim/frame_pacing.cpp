@@ -7,6 +7,7 @@
 #include <ctime>
 #include <string>
 
+#include "device_lock.h"
 #include "settings.h"
 #include "stream.h"
 #include "stream_queue.h"
@@ -56,15 +57,28 @@ bool poll_answered_at_once(const std::string& fault, pollfd* fds, int* rc) {
     return true;
 }
 
-// Ready when the next frame is due: waited for, unless the timeout is 0.
-int poll_for_frame(pollfd* fds, int timeout_ms) {
+// Ready when the next frame is due: waited for, unless the timeout is 0. A
+// stream stopped or emptied by another thread meanwhile is answered as such.
+int poll_for_frame(const std::string& fault, pollfd* fds, int timeout_ms) {
     if (timeout_ms == 0) {
         fds->revents = POLLIN | POLLRDNORM;
         return 1;
     }
-    const int rc = wait_for_frame(driver());
-    fds->revents = rc == 0 ? POLLIN | POLLRDNORM : 0;
-    return rc == 0 ? 1 : rc;
+    for (;;) {
+        const driver_state* d = driver();
+        if (const int rc = wait_for_frame(d); rc != 0) {
+            fds->revents = 0;
+            return rc;
+        }
+        int rc = 1;
+        if (poll_answered_at_once(fault, fds, &rc)) {
+            return rc;
+        }
+        if (frame_due_now(d)) {
+            fds->revents = POLLIN | POLLRDNORM;
+            return 1;
+        }
+    }
 }
 
 }  // namespace
@@ -83,8 +97,7 @@ int wait_for_frame(const driver_state* d) {
         g_stream.next_seq = missed;
     }
     const timespec due = due_time(d, g_stream.next_seq);
-    const int rc = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr);
-    return rc == 0 ? 0 : -rc;
+    return frame_due_now(d) ? 0 : wait_without_driver(&due);
 }
 
 bool frame_due_now(const driver_state* d) {
@@ -122,8 +135,9 @@ void update_readiness(int fd) {
 int stream_poll(pollfd* fds, int timeout_ms) {
     int rc = 1;
     fds->revents = 0;
-    if (!poll_answered_at_once(get_settings().poll_fault, fds, &rc)) {
-        rc = poll_for_frame(fds, timeout_ms);
+    const std::string& fault = get_settings().poll_fault;
+    if (!poll_answered_at_once(fault, fds, &rc)) {
+        rc = poll_for_frame(fault, fds, timeout_ms);
     }
     char rb[24];
     trace("poll = %s revents=0x%X", result_text(rc, rb), fds->revents);

@@ -7,8 +7,9 @@
 
 namespace boardsim {
 
-// Waits until the next frame is due; -EINTR when a signal came first.
-// Frames whose time passed without a queued buffer are lost.
+// Waits until the next frame is due, or until another thread changes the
+// stream (the caller looks again); -EINTR when a signal came first. Frames
+// whose time passed without a queued buffer are lost.
 int wait_for_frame(const driver_state* d);
 // True when the next frame is due now (always, unpaced).
 bool frame_due_now(const driver_state* d);

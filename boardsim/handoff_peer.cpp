@@ -21,6 +21,7 @@
 #include <jpeglib.h>
 
 #include "board_abi.h"
+#include "trace_file.h"
 
 namespace {
 
@@ -41,12 +42,11 @@ struct mapped {
 };
 
 int g_trace = -1;
+uint64_t g_trace_max = 0;
 
 void log_line(const std::string& line) {
     const std::string text = line + "\n";
-    if (g_trace >= 0) {
-        [[maybe_unused]] const ssize_t n = write(g_trace, text.data(), text.size());
-    }
+    boardsim::trace_append(g_trace, text.data(), text.size(), g_trace_max);
 }
 
 uint32_t bits_from_row(const uint8_t* row, uint32_t width) {
@@ -218,6 +218,7 @@ bool take_frame(peer* p, const options& o, uint8_t index) {
 int main(int argc, char* argv[]) {
     const options o = parse(argc, argv);
     if (const char* dir = std::getenv("BOARDSIM_DIR")) {
+        g_trace_max = boardsim::trace_max_bytes_from_environment();
         g_trace = open((std::string(dir) + "/trace").c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
     }
     peer p;

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "trace_file.h"
+
 namespace pixim {
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -18,6 +20,7 @@ constexpr long kByteNs = 260000;       // 10 bits at 38400 baud
 constexpr long kNoiseGapNs = 1000000;  // a line that keeps sending: topped up every millisecond
 
 int g_trace = -1;
+uint64_t g_trace_max = 0;
 bool g_wire = false;
 
 // The wire's clock: bytes leave on a fixed schedule, so that the sleeps'
@@ -34,15 +37,14 @@ const char* baud_text(speed_t speed) {
 }  // namespace
 
 void line_setup(const std::string& dir, bool wire) {
+    g_trace_max = boardsim::trace_max_bytes_from_environment();
     g_trace = open((dir + "/trace").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     g_wire = wire;
 }
 
 void log_line(const std::string& line) {
     const std::string text = line + "\n";
-    if (g_trace >= 0) {
-        [[maybe_unused]] const ssize_t n = write(g_trace, text.data(), text.size());
-    }
+    boardsim::trace_append(g_trace, text.data(), text.size(), g_trace_max);
 }
 
 std::string hex(const std::vector<uint8_t>& bytes) {

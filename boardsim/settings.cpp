@@ -8,6 +8,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "trace_file.h"
+
 namespace boardsim {
 
 namespace {
@@ -208,6 +210,7 @@ void read_register_settings(settings* s) {
 void read_stream_settings(settings* s) {
     s->unpaced = env("BOARDSIM_UNPACED") == "1";
     s->max_bufs = env_number("BOARDSIM_MAX_BUFS", s->max_bufs, 1000);
+    s->trace_max = env_number("BOARDSIM_TRACE_MAX", kTraceMaxDefault);
     s->reqbufs_count = env_number("BOARDSIM_REQBUFS_COUNT", s->reqbufs_count);
     s->field = env("BOARDSIM_FIELD").empty()
                    ? -1

@@ -51,6 +51,7 @@ struct settings {
     // Streaming.
     bool unpaced = false;              // frames as fast as they are asked for
     uint32_t max_bufs = 32;            // the most buffers the driver allocates
+    uint32_t trace_max = 256U << 20U;  // the trace file's bound in bytes; 0: no trace
     uint32_t reqbufs_count = 0;        // a count the driver reports instead of its own; 0: none
     int32_t field = -1;                // field value reported in formats; -1: V4L2_FIELD_NONE
     std::string frame_fault;           // empty, nosoi, noeoi, twoeoi, pastused, overlong, badindex

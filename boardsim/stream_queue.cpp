@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "device_lock.h"
 #include "frame_faults.h"
 #include "frame_pacing.h"
 #include "stream.h"
@@ -58,18 +59,27 @@ bool nonblocking(int fd) {
 }
 
 // Waits for a queued buffer and its frame's time; 0 when a frame can be
-// delivered, else the error the dequeue fails with.
+// delivered, else the error the dequeue fails with. Another thread of the
+// client may queue, stop or free meanwhile, so each wait is followed by a
+// new look.
 int wait_until_deliverable(int fd, const driver_state* d) {
-    if (g_stream.size == 0 || !frame_due_now(d)) {
-        if (nonblocking(fd)) {
+    for (;;) {
+        if (!g_stream.streaming) {
+            return -EINVAL;
+        }
+        if ((g_stream.size == 0 || !frame_due_now(d)) && nonblocking(fd)) {
             return -EAGAIN;
         }
-        if (g_stream.size == 0) {
-            pause();  // nothing queued: a driver waits for ever
-            return -EINTR;
+        // Nothing queued: a driver waits until a buffer is queued or a
+        // signal comes, for ever if neither happens.
+        const int rc = g_stream.size == 0 ? wait_without_driver(nullptr) : wait_for_frame(d);
+        if (rc != 0) {
+            return rc;
+        }
+        if (g_stream.streaming && g_stream.size > 0 && frame_due_now(d)) {
+            return 0;
         }
     }
-    return wait_for_frame(d);
 }
 
 int dqbuf(int fd, abi::buffer* b) {
@@ -145,6 +155,7 @@ int queue_ioctl(int fd, unsigned long request, void* arg) {
         case abi::QBUF:
             rc = qbuf(static_cast<abi::buffer*>(arg));
             update_readiness(fd);
+            stream_changed();
             trace("VIDIOC_QBUF index=%u = %s", static_cast<abi::buffer*>(arg)->index,
                   result_text(rc, rb));
             return rc;
@@ -156,11 +167,13 @@ int queue_ioctl(int fd, unsigned long request, void* arg) {
         case abi::STREAMON:
             rc = streamon(static_cast<const int*>(arg));
             update_readiness(fd);
+            stream_changed();
             trace("VIDIOC_STREAMON = %s", result_text(rc, rb));
             return rc;
         case abi::STREAMOFF:
             rc = streamoff(static_cast<const int*>(arg));
             update_readiness(fd);
+            stream_changed();
             trace("VIDIOC_STREAMOFF = %s", result_text(rc, rb));
             return rc;
         default:
@@ -179,6 +192,7 @@ void stream_close(uint32_t file) {
     stream_release(file);
     g_stream.streaming = false;
     forget_queued_buffers();
+    stream_changed();
 }
 
 }  // namespace boardsim

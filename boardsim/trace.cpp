@@ -9,6 +9,7 @@
 
 #include "real_libc.h"
 #include "settings.h"
+#include "trace_file.h"
 
 namespace boardsim {
 
@@ -47,10 +48,7 @@ void trace(const char* format, ...) {
         length = static_cast<int>(sizeof line) - 2;
     }
     line[length++] = '\n';
-    if (trace_fd() >= 0) {
-        [[maybe_unused]] const ssize_t written =
-            ::write(trace_fd(), line, static_cast<size_t>(length));
-    }
+    trace_append(trace_fd(), line, static_cast<size_t>(length), get_settings().trace_max);
 }
 
 const char* result_text(int result, char (&buffer)[24]) {

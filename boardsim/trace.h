@@ -1,6 +1,6 @@
 // The simulator's trace: one line per emulated request, appended to
 // $BOARDSIM_DIR/trace with a single write so that processes sharing a board
-// never tear each other's lines.
+// never tear each other's lines, up to its bound (trace_file.h).
 #pragma once
 
 namespace boardsim {

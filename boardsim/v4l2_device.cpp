@@ -18,6 +18,7 @@
 #include <string>
 
 #include "board_abi.h"
+#include "device_lock.h"
 #include "device_queries.h"
 #include "native_abi.h"
 #include "open_files.h"
@@ -140,6 +141,7 @@ bool copied_out_on_failure(unsigned long request) {
 }  // namespace
 
 int device_open(int flags) {
+    const device_call call;
     const settings& s = get_settings();
     int result = 0;
     if (s.open_errno != 0) {
@@ -160,6 +162,7 @@ bool is_device(int fd) {
 }
 
 void device_descriptor_dropped(int fd) {
+    const device_call call;
     // The last descriptor of an open file releases what the file held.
     if (const uint32_t file = open_file_forget(fd); file != 0) {
         priority_close(file);
@@ -168,6 +171,7 @@ void device_descriptor_dropped(int fd) {
 }
 
 void* device_mmap(void* addr, size_t length, int prot, int flags, off_t offset) {
+    const device_call call;
     if (const int error = named_request_fault("mmap"); error != 0) {
         char result_buf[24];
         trace("mmap offset=0x%lX length=%zu = %s", static_cast<unsigned long>(offset), length,
@@ -184,6 +188,7 @@ void* device_mmap(void* addr, size_t length, int prot, int flags, off_t offset) 
 }
 
 int device_poll(pollfd* fds, int timeout_ms) {
+    const device_call call;
     return stream_poll(fds, timeout_ms);
 }
 
@@ -196,6 +201,7 @@ int device_close(int fd) {
 }
 
 int device_ioctl(int fd, unsigned long request, void* arg) {
+    const device_call call;
     const size_t size = _IOC_SIZE(request);
     const unsigned dir = _IOC_DIR(request);
     alignas(16) unsigned char record[kMaxRecord];

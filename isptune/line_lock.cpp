@@ -15,7 +15,7 @@ namespace {
 
 // How often a waiting run looks whether the line is free again: short
 // beside a module exchange, long beside the cost of a look.
-constexpr long kRetryNs = 10 * 1000 * 1000;
+constexpr long kRetryNs = 10000000;
 
 long long monotonic_ms() {
     timespec now{};

@@ -389,3 +389,13 @@ def test_ustreamer_serves_the_simulated_camera(board, tmp_path):
         server.terminate()
         server.wait(timeout=30)
     assert "VIDIOC_STREAMON = 0" in board.trace()
+
+
+def test_the_trace_stops_at_its_bound_with_a_note(board):
+    result = board.run("vcapture", "64", "48", "-count", "200", "-out", "/dev/null",
+                       settings={"unpaced": 1, "trace_max": 3000})
+    assert result.returncode == 0
+    text = (board.dir / "trace").read_bytes()
+    note = "trace cut at 3000 bytes (BOARDSIM_TRACE_MAX): later lines are not written"
+    assert board.trace()[-1] == note and board.trace().count(note) == 1
+    assert 3000 <= len(text) - len(note) - 1 < 3000 + 512
