@@ -45,7 +45,10 @@ TEST_P(MessageLine, IsSortedAsVcaptureMeantIt) {
     EXPECT_EQ(said.last_message(), each.message);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, MessageLine, testing::ValuesIn(kLines));
+INSTANTIATE_TEST_SUITE_P(Lines, MessageLine, testing::ValuesIn(kLines),
+                         [](const testing::TestParamInfo<line_case>& param) {
+                             return "line" + std::to_string(param.index);
+                         });
 
 TEST(CaptureMessages, LinesInPiecesAndALastOneWithoutItsEnd) {
     int ends[2];
