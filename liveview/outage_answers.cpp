@@ -9,6 +9,14 @@ namespace {
 
 constexpr int64_t kPlaceholderPeriodMs = 1000;
 
+// A snapshot's refusal; for HEAD its head alone.
+std::string_view refusal(const viewer& each) {
+    if (each.protocol == viewer_protocol::local) {
+        return kCameraUnavailable;
+    }
+    return each.terms.head_only ? http_head_only(kHttpCameraUnavailable) : kHttpCameraUnavailable;
+}
+
 }  // namespace
 
 uint64_t outage_answers::serve(std::span<viewer> viewers, frame_fanout* fanout, int64_t now_ms) {
@@ -18,19 +26,23 @@ uint64_t outage_answers::serve(std::span<viewer> viewers, frame_fanout* fanout, 
             continue;
         }
         if (each.wants == viewer_request::snapshot) {
-            each.finish(each.protocol == viewer_protocol::http ? kHttpCameraUnavailable
-                                                               : kCameraUnavailable,
-                        now_ms);
+            each.finish(refusal(each), now_ms);
         } else {
             newcomer = true;  // a stream that has not even its head yet
         }
     }
-    if (!newcomer && now_ms < next_part_ms_) {
+    const bool due = now_ms >= next_part_ms_;
+    if (!newcomer && !due) {
         return 0;
     }
-    next_part_ms_ = now_ms + kPlaceholderPeriodMs;
     const std::span<const uint8_t> picture = placeholder_jpeg();
     const shared_frame placeholder{picture.data(), static_cast<uint32_t>(picture.size()),
                                    clock_usec(CLOCK_REALTIME)};
+    if (!due) {
+        // A newcomer gets its first part at once; those already streaming
+        // keep to one placeholder a second.
+        return fanout->deliver(viewers, placeholder, now_ms, true);
+    }
+    next_part_ms_ = now_ms + kPlaceholderPeriodMs;
     return fanout->deliver(viewers, placeholder, now_ms);
 }
