@@ -248,6 +248,7 @@ def test_http_viewers_see_the_placeholder_until_the_camera_comes_back(board, htt
     for request, answer in DURING_AN_OUTAGE:
         assert http.exchange(request) == answer, request
     holder.give_back()
+    # Within 3 s of the camera's return, and some room for a loaded machine.
     wait_until(lambda: all(live_after_placeholders(images(p)) for p in readers),
                bound(board, 5), "no frames again")
     capture = capture_of(http)
