@@ -27,8 +27,12 @@ void advance_pace(viewer& each, int64_t t_usec) {
     counts.next_due_usec = afresh ? t_usec + period : counts.next_due_usec + period;
 }
 
+// For HEAD (a snapshot's) the head alone.
 std::string_view unavailable(const viewer& each) {
-    return each.protocol == viewer_protocol::http ? kHttpUnavailable : kUnavailable;
+    if (each.protocol == viewer_protocol::local) {
+        return kUnavailable;
+    }
+    return each.terms.head_only ? http_head_only(kHttpUnavailable) : kHttpUnavailable;
 }
 
 }  // namespace
@@ -65,8 +69,8 @@ void frame_fanout::send_snapshot(viewer& each, const shared_frame& frame, int64_
     each.respond(std::span(picture).first(each.terms.head_only ? 1 : 2), now_ms);
 }
 
-uint64_t frame_fanout::deliver(std::span<viewer> viewers, const shared_frame& frame,
-                               int64_t now_ms) {
+uint64_t frame_fanout::deliver(std::span<viewer> viewers, const shared_frame& frame, int64_t now_ms,
+                               bool waiting_only) {
     const size_t header_length =
         format_part_header(header_.text, header_.size, kBoundary, frame.size, frame.t_usec);
     const iovec image = piece(frame.image, frame.size);
@@ -86,7 +90,7 @@ uint64_t frame_fanout::deliver(std::span<viewer> viewers, const shared_frame& fr
         if (each.phase == viewer_phase::waiting) {
             first_part[0] = piece(stream_head(each));
             each.send_part(advanced ? first_advanced : first_part, now_ms);
-        } else if (each.phase == viewer_phase::streaming) {
+        } else if (each.phase == viewer_phase::streaming && !waiting_only) {
             if (each.out.busy()) {
                 ++each.counts.skipped;  // still sending an earlier part
                 continue;

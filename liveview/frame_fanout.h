@@ -21,8 +21,10 @@ class frame_fanout {
     ~frame_fanout() { release_part_header_buffer(&header_); }
 
     // Sends the frame to every viewer waiting for it or keeping up with
-    // the stream; returns how many were sent a part or a picture.
-    uint64_t deliver(std::span<viewer> viewers, const shared_frame& frame, int64_t now_ms);
+    // the stream (only to those waiting, with `waiting_only`); returns how
+    // many were sent a part or a picture.
+    uint64_t deliver(std::span<viewer> viewers, const shared_frame& frame, int64_t now_ms,
+                     bool waiting_only = false);
     // Ends every response: a stream's body with its closing boundary, a
     // viewer still waiting for a picture with "503".
     void end_all(std::span<viewer> viewers, int64_t now_ms) const;

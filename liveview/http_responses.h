@@ -38,6 +38,13 @@ inline constexpr std::string_view kHttpUnavailable =
     "Connection: close\r\n\r\n"
     "The camera gave no picture.\n";
 
+// A whole response's head alone, the answer to HEAD: a body after it would
+// be read as the start of whatever the client expects next.
+constexpr std::string_view http_head_only(std::string_view whole) {
+    const size_t end = whole.find("\r\n\r\n");
+    return end == std::string_view::npos ? whole : whole.substr(0, end + 4);
+}
+
 // How the connection goes on after a response.
 struct http_connection {
     bool keep_alive = false;

@@ -35,12 +35,18 @@ uint64_t outage_answers::serve(std::span<viewer> viewers, frame_fanout* fanout, 
             newcomer = true;  // a stream that has not even its head yet
         }
     }
-    if (!newcomer && now_ms < next_part_ms_) {
+    const bool due = now_ms >= next_part_ms_;
+    if (!newcomer && !due) {
         return 0;
     }
-    next_part_ms_ = now_ms + kPlaceholderPeriodMs;
     const std::span<const uint8_t> picture = placeholder_jpeg();
     const shared_frame placeholder{picture.data(), static_cast<uint32_t>(picture.size()),
                                    clock_usec(CLOCK_REALTIME)};
+    if (!due) {
+        // A newcomer gets its first part at once; those already streaming
+        // keep to one placeholder a second.
+        return fanout->deliver(viewers, placeholder, now_ms, true);
+    }
+    next_part_ms_ = now_ms + kPlaceholderPeriodMs;
     return fanout->deliver(viewers, placeholder, now_ms);
 }

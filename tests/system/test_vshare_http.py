@@ -36,7 +36,8 @@ STYLE = b"img { width: 100%; }\n"
 class HttpShare(Share):
     """A vshare server listening on a loopback port of its choice too."""
 
-    def __init__(self, board, tmp_path, *args, limit=None, activated=None, host="127.0.0.1"):
+    def __init__(self, board, tmp_path, *args, limit=None, activated=None, host="127.0.0.1",
+                 settings=None):
         www = tmp_path / "www"
         (www / "sub").mkdir(parents=True, exist_ok=True)
         (www / "index.html").write_bytes(PAGE)
@@ -49,12 +50,13 @@ class HttpShare(Share):
         self.socket = tmp_path / "live" / "vshare.sock"
         self.socket.parent.mkdir(exist_ok=True)
         self.errors = tmp_path / f"vshare-{time.monotonic_ns()}.err"
-        self.settings = {}
+        self.settings = settings or {}
         listen = [] if activated else ["-listen", f"{host}:0"]
         cmd, kwargs = board_command(board, "vshare", "-socket", str(self.socket), *listen,
                                     "-www", str(www), "-no-auth", "-users",
                                     str(tmp_path / "users"), "-vcapture",
-                                    self.vcapture(tmp_path), *args)
+                                    self.vcapture(tmp_path), *args,
+                                    settings=self.settings)
         if activated is not None:
             # systemd's protocol: the socket on descriptor 3, and this very
             # process's id, which only the shell that execs vshare knows.

@@ -1,8 +1,8 @@
 """vshare while the camera fails: viewers stay connected, streams show the
 placeholder picture, snapshots are refused with a time to try again, the
 capture is tried again and the frames come back; a vcapture that will not
-stop is killed; and the relay's own bounds (a client that reads nothing,
-HEAD and other methods)."""
+stop is killed; the same over HTTP, with the state it reports; and the
+relay's own bounds (a client that reads nothing, HEAD and other methods)."""
 
 import fcntl
 import json
@@ -13,20 +13,23 @@ import socket
 import subprocess
 import threading
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 
 import http_site
 from test_vcapture_stream import board_command
-from test_vshare import (CLOSING, SIZE, STREAM_HEAD, UNREACHABLE, Reader, bound, own_lines,
-                         parts_of, receive_all, receive_until, share, share_factory,
-                         wait_until)
+from test_vshare import (CLOSING, PART_HEAD, SIZE, STREAM_HEAD, UNREACHABLE, Reader, bound,
+                         own_lines, parts_of, receive_all, receive_until, share, share_factory,
+                         wait_until, whole_parts)
+from test_vshare_http import ADVANCE_HEAD, get, http_factory, response
+from test_vshare_http import STREAM_HEAD as HTTP_STREAM_HEAD
 
 PLACEHOLDER = (Path(__file__).parents[2] / "liveview" / "placeholder.jpg").read_bytes()
 CAMERA_UNAVAILABLE = (b"Status: 503 Service Unavailable\r\nRetry-After: 2\r\n"
                       b"Content-Type: text/plain\r\n\r\nThe camera is unavailable.\n")
 
-assert share and share_factory  # the fixtures, imported for the tests here
+assert share and share_factory and http_factory  # the fixtures, imported for the tests here
 
 
 class CameraHolder:
@@ -165,6 +168,126 @@ def test_frames_too_small_keep_one_vcapture_running(board, share_factory):
     # vcapture's report of the first dropped frame, not one a frame.
     assert sum("JPEG frame size  1000 < 5000, skip frame" in l for l in err) == 1
     reader.finish()
+
+
+# --- the same over HTTP -----------------------------------------------------------------
+
+HTTP_CAMERA_UNAVAILABLE = (b"HTTP/1.1 503 Service Unavailable\r\n"
+                           b"Content-Type: text/plain; charset=utf-8\r\nContent-Length: 27\r\n"
+                           b"Retry-After: 2\r\n"
+                           b"Cache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\n"
+                           b"Connection: close\r\n\r\nThe camera is unavailable.\n")
+ADVANCE = "/stream?advance_headers=1"
+
+
+def http_reader(http, path):
+    return Reader(SimpleNamespace(connect=lambda: http.open(get(path, "1.1"))))
+
+
+def http_images(body, path):
+    """The whole pictures of an HTTP stream of either variant, each part's
+    head checked strictly, and what follows them."""
+    head = HTTP_STREAM_HEAD + (ADVANCE_HEAD if path == ADVANCE else b"")
+    if len(body) < len(head):
+        assert head.startswith(body), body
+        return [], body
+    assert body.startswith(head), body[:200]
+    body = body[len(HTTP_STREAM_HEAD):]
+    if path != ADVANCE:
+        parts, rest = whole_parts(body)
+        return [image for _, image in parts], rest
+    # Each image is followed by the next part's head, without its length.
+    *images, rest = body[len(ADVANCE_HEAD):].split(b"\r\n" + ADVANCE_HEAD)
+    assert all(i.startswith(b"\xff\xd8") and i.endswith(b"\xff\xd9") for i in images)
+    return images, rest
+
+
+def placeholder_times(body):
+    """When the placeholder parts of a plain stream were sent (X-Timestamp)."""
+    return [int(sec) + int(usec) / 1e6 for m in PART_HEAD.finditer(body)
+            for length, sec, usec in [m.groups()]
+            if body[m.end():m.end() + int(length)] == PLACEHOLDER]
+
+
+def capture_of(http):
+    return json.loads(response(http.exchange(get("/state")))[2])["capture"]
+
+
+def metrics_of(http):
+    return response(http.exchange(get("/metrics")))[2].decode()
+
+
+# What the other requests get meanwhile: a snapshot is refused with a time
+# to try again, a HEAD gets the head alone, and nobody waits for a picture.
+DURING_AN_OUTAGE = [
+    (get("/snapshot", "1.1"), HTTP_CAMERA_UNAVAILABLE),
+    (b"HEAD /snapshot HTTP/1.1\r\nHost: c\r\n\r\n",
+     HTTP_CAMERA_UNAVAILABLE.split(b"\r\n\r\n")[0] + b"\r\n\r\n"),
+    (b"HEAD /stream?fps=1 HTTP/1.1\r\nHost: c\r\n\r\n", HTTP_STREAM_HEAD),
+]
+
+
+def test_http_viewers_see_the_placeholder_until_the_camera_comes_back(board, http_factory):
+    http = http_factory(*SIZE, "-drop", "30")
+    readers = {path: http_reader(http, path) for path in ("/stream", ADVANCE)}
+
+    def images(path, reader=None):
+        return http_images((reader or readers[path]).data, path)[0]
+    wait_until(lambda: all(len(images(p)) >= 3 for p in readers), bound(board, 60), "parts")
+    assert capture_of(http)["restarts"] == 0
+    old, = http.captures()
+    holder = CameraHolder(board)
+    holder.take_when_free()
+    os.kill(old, signal.SIGSTOP)  # silent, as if stuck in the driver
+    assert holder.held.wait(bound(board, 30))
+    wait_until(lambda: all(placeholders_since_live(images(p)) >= 2 for p in readers),
+               bound(board, 30), "no placeholder")
+    # A viewer arriving meanwhile gets the placeholder at once, and at its pace.
+    readers["/stream?fps=1"] = http_reader(http, "/stream?fps=1")
+    wait_until(lambda: len(images("/stream?fps=1")) >= 3, bound(board, 30), "no placeholder")
+    capture = capture_of(http)
+    assert capture["state"] == "unavailable" and capture["reason"] != "", capture
+    assert 'vshare_capture_state{state="unavailable"} 1\n' in metrics_of(http)
+    for request, answer in DURING_AN_OUTAGE:
+        assert http.exchange(request) == answer, request
+    holder.give_back()
+    # Within 3 s of the camera's return, and some room for a loaded machine.
+    wait_until(lambda: all(live_after_placeholders(images(p)) for p in readers),
+               bound(board, 5), "no frames again")
+    capture = capture_of(http)
+    assert (capture["state"], capture["reason"]) == ("live", "") and capture["restarts"] >= 1
+    metrics = metrics_of(http)
+    assert 'vshare_capture_state{state="live"} 1\n' in metrics
+    assert f"vshare_capture_restarts_total {capture['restarts']}\n" in metrics
+    for path, reader in readers.items():
+        body = reader.finish()
+        assert not reader.ended, path
+        # Once a second, a viewer's own pace or a newcomer notwithstanding.
+        times = placeholder_times(body)
+        assert all(b - a >= 1 - 1 / 30 for a, b in zip(times, times[1:])), (path, times)
+    assert http.stop() == 0
+
+
+@pytest.mark.parametrize("settings, reason", [
+    ({"open_errno": "ENODEV"},
+     "vcapture ended (exit status 1): Can't open device /dev/v4l/video0: No such device"),
+    # vcapture runs on through this one, and is stopped with vshare.
+    ({"jpeg_size": "1000"},
+     "frames too small: vcapture drops JPEG images under 5000 bytes, the camera gives 1000"),
+], ids=["no-camera", "frames-too-small"])
+def test_a_stop_during_an_outage_closes_each_http_body(board, http_factory, settings, reason):
+    http = http_factory(*SIZE, settings=settings)
+    readers = {path: http_reader(http, path) for path in ("/stream", ADVANCE)}
+    wait_until(lambda: all(len(http_images(r.data, p)[0]) >= 2 for p, r in readers.items()),
+               bound(board, 60), "no placeholder")
+    assert capture_of(http)["reason"] == reason
+    assert http.stop() == 0
+    assert http.captures() == []
+    for path, reader in readers.items():
+        reader.join(timeout=30)
+        images, rest = http_images(reader.finish(), path)
+        assert set(images) == {PLACEHOLDER}
+        assert rest == (b"\r\n" + CLOSING if path == ADVANCE else CLOSING)
 
 
 # --- the relay's bounds ---------------------------------------------------------------
