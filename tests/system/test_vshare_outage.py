@@ -220,8 +220,8 @@ def metrics_of(http):
 # What the other requests get meanwhile: a snapshot is refused with a time
 # to try again, a HEAD gets the head alone, and nobody waits for a picture.
 DURING_AN_OUTAGE = [
-    (get("/snapshot", "1.1"), HTTP_CAMERA_UNAVAILABLE),
-    (b"HEAD /snapshot HTTP/1.1\r\nHost: c\r\n\r\n",
+    (get("/snapshot", "1.1", "Connection: close\r\n"), HTTP_CAMERA_UNAVAILABLE),
+    (b"HEAD /snapshot HTTP/1.1\r\nHost: c\r\nConnection: close\r\n\r\n",
      HTTP_CAMERA_UNAVAILABLE.split(b"\r\n\r\n")[0] + b"\r\n\r\n"),
     (b"HEAD /stream?fps=1 HTTP/1.1\r\nHost: c\r\n\r\n", HTTP_STREAM_HEAD),
 ]
