@@ -12,10 +12,11 @@ def accepts(port):
         return False
 
 
-def get(port, path, timeout=60):
-    """One whole response: status line, head fields (as sent) and body."""
+def get(port, path, timeout=60, request=None):
+    """One whole response: status line, head fields (as sent) and body; to a
+    plain HTTP/1.0 GET of `path`, or to `request` as given."""
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
-        s.sendall(f"GET {path} HTTP/1.0\r\n\r\n".encode())
+        s.sendall(request or f"GET {path} HTTP/1.0\r\n\r\n".encode())
         data = b""
         while chunk := s.recv(65536):
             data += chunk

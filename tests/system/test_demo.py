@@ -83,14 +83,7 @@ class Demo:
 
     def get(self, path, login=True):
         """One whole response: status line, head fields and body."""
-        with socket.create_connection(("127.0.0.1", self.port), timeout=60) as s:
-            s.sendall(self.request(path, login))
-            data = b""
-            while chunk := s.recv(65536):
-                data += chunk
-        head, body = data.split(b"\r\n\r\n", 1)
-        status, *fields = head.decode().split("\r\n")
-        return status, dict(f.split(": ", 1) for f in fields), body
+        return http_site.get(self.port, path, request=self.request(path, login))
 
     def processes(self):
         """Every process that serves this demo's site or streams from its board:

@@ -6,7 +6,6 @@ scripts the picture still plays."""
 
 import json
 import re
-import shlex
 import socket
 import subprocess
 import time
@@ -18,7 +17,7 @@ import pytest
 import http_site
 from bidi import Firefox
 from cdp import Browser
-from test_vcapture_stream import board_command
+from test_vcapture_stream import board_command, vcapture_for_peer
 
 WWW = Path(__file__).resolve().parents[2] / "liveview" / "www"
 USER, PASSWORD = "viewer", "pw-4711"
@@ -91,15 +90,7 @@ class LiveView:
             time.sleep(0.1)
 
     def vcapture(self, tmp_path):
-        programs = self.board.programs
-        if not programs.emulator:
-            return str(programs.path("vcapture"))
-        wrapper = tmp_path / "vcapture"
-        words = [*programs.emulator, "-E", f"LD_PRELOAD={self.board.preload}", "-0", "vcapture",
-                 str(programs.path("vcapture"))]
-        wrapper.write_text("#!/bin/sh\nexec " + shlex.join(words) + ' "$@"\n')
-        wrapper.chmod(0o755)
-        return str(wrapper)
+        return vcapture_for_peer(self.board, tmp_path)
 
     def page(self, path="/"):
         """The page's HTML (or another answer's body) as the server sends

@@ -4,6 +4,7 @@ signals and every fatal failure."""
 
 import os
 import re
+import shlex
 import signal
 import subprocess
 import time
@@ -390,6 +391,20 @@ def board_command(board, name, *args, settings=None):
     if not board.programs.emulator:
         env["LD_PRELOAD"] = board.preload
     return (cmd,), {"executable": executable, "env": env}
+
+
+def vcapture_for_peer(board, tmp_path):
+    """The vcapture a peer such as vshare starts: under an emulator, the ARM
+    vcapture through a script that runs it there with the simulator."""
+    programs = board.programs
+    if not programs.emulator:
+        return str(programs.path("vcapture"))
+    wrapper = tmp_path / "vcapture"
+    words = [*programs.emulator, "-E", f"LD_PRELOAD={board.preload}", "-0", "vcapture",
+             str(programs.path("vcapture"))]
+    wrapper.write_text("#!/bin/sh\nexec " + shlex.join(words) + ' "$@"\n')
+    wrapper.chmod(0o755)
+    return str(wrapper)
 
 
 def wait_for_frames(board, n, timeout=60):

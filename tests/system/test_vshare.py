@@ -5,7 +5,6 @@ get while the camera fails is in test_vshare_outage.py."""
 
 import os
 import re
-import shlex
 import signal
 import socket
 import stat
@@ -18,7 +17,7 @@ import pytest
 
 from pictures import ffmpeg_gray, sequences_in_gray
 from project import VERSION
-from test_vcapture_stream import board_command, cpu_seconds
+from test_vcapture_stream import board_command, cpu_seconds, vcapture_for_peer
 
 WIDTH, HEIGHT = 320, 240
 SIZE = ["-size", str(WIDTH), str(HEIGHT), "-fps", "30"]
@@ -66,16 +65,7 @@ class Share:
             time.sleep(0.05)
 
     def vcapture(self, tmp_path):
-        programs = self.board.programs
-        if not programs.emulator:
-            return str(programs.path("vcapture"))
-        # The ARM vcapture runs under the emulator, with the simulator.
-        wrapper = tmp_path / "vcapture"
-        words = [*programs.emulator, "-E", f"LD_PRELOAD={self.board.preload}", "-0", "vcapture",
-                 str(programs.path("vcapture"))]
-        wrapper.write_text("#!/bin/sh\nexec " + shlex.join(words) + ' "$@"\n')
-        wrapper.chmod(0o755)
-        return str(wrapper)
+        return vcapture_for_peer(self.board, tmp_path)
 
     def stderr(self):
         return self.errors.read_text(errors="replace")
