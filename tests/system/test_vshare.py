@@ -120,17 +120,22 @@ class Share:
             os.kill(pid, signal.SIGKILL)
 
 
-@pytest.fixture
-def share_factory(board, tmp_path):
+def servers_of(kind, board, tmp_path):
+    """A factory fixture's body: starts servers of `kind`, closes them all
+    at the end of the test."""
     started = []
 
-    def start(*args, settings=None):
-        share = Share(board, tmp_path, *args, settings=settings)
-        started.append(share)
-        return share
+    def start(*args, **kwargs):
+        started.append(kind(board, tmp_path, *args, **kwargs))
+        return started[-1]
     yield start
-    for share in started:
-        share.close()
+    for server in started:
+        server.close()
+
+
+@pytest.fixture
+def share_factory(board, tmp_path):
+    yield from servers_of(Share, board, tmp_path)
 
 
 @pytest.fixture

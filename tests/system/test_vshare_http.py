@@ -17,7 +17,7 @@ import pytest
 
 from test_vcapture_stream import board_command
 from test_vshare import (CLOSING, PART_HEAD, SIZE, Share, bound, own_lines, receive_all,
-                         receive_until, whole_parts)
+                         receive_until, servers_of, whole_parts)
 
 COMMON = {"Cache-Control": "no-store", "X-Content-Type-Options": "nosniff"}
 STREAM_HEAD = (b"HTTP/1.1 200 OK\r\n"
@@ -100,15 +100,7 @@ class HttpShare(Share):
 
 @pytest.fixture
 def http_factory(board, tmp_path):
-    started = []
-
-    def start(*args, **kwargs):
-        share = HttpShare(board, tmp_path, *args, **kwargs)
-        started.append(share)
-        return share
-    yield start
-    for share in started:
-        share.close()
+    yield from servers_of(HttpShare, board, tmp_path)
 
 
 @pytest.fixture
