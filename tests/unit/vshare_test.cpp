@@ -269,7 +269,7 @@ TEST_P(FanoutPace, AViewerGetsTheRateItAskedFor) {
     viewers_[0].terms.fps = GetParam().asked;
     viewers_[0].terms.period_usec = 1000000 / GetParam().asked;
     const std::string image = "\xFF\xD8" + pattern(64, 'p') + "\xFF\xD9";
-    size_t parts = 0;
+    uint64_t parts = 0;
     for (int64_t i = 0; i < 30; ++i) {
         const shared_frame frame{reinterpret_cast<const uint8_t*>(image.data()),
                                  static_cast<uint32_t>(image.size()), 1700000000000000 + i * 33333};
