@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Counts the allocations of a process, for the benchmarks: preloaded, it
  * writes "allocations: N" to descriptor 2 when the process exits. */
 #define _GNU_SOURCE

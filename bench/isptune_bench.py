@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """isptune's configuration transfers against the module emulator at the
 speed of the board's wire (38400 baud, about 260 us a byte).
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Two isptune runs at once on one line, against the emulated module at the
 wire's pace: pairs of concurrent reads of two properties and pairs of
 concurrent --readconf. Counts wrong values, runs that could not get the line,

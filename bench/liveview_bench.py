@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The live view served three ways, side by side in one run, on the simulated camera.
 
 Servers (640x480 JPEG, quality 80, 30 frames a second asked for):

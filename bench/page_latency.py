@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """How soon after a frame's last byte a browser's <img> shows it, for
 vshare's stream with and without advance_headers, at 15 fps, in headless
 Chromium and Firefox ESR.

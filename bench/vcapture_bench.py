@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """vcapture's cost per frame against the unpaced simulator, beside standard clients.
 
 Prints, for 640x480 YUV frames to /dev/null and JPEG frames as an MJPEG

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """vcapture sharing its buffers with a peer for minutes: do its resident
 memory and its open descriptors stay flat?
 

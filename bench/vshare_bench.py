@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The live view's cost per frame for 1, 4 and 16 viewers, against the unpaced simulator.
 
 Prints, for each number of viewers N:

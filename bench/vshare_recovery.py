@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """How soon a viewer of vshare has live frames again after the camera comes
 back, on the simulated camera (640x480 JPEG, 30 frames a second).
 

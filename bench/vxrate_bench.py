@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """The cost of vxrate in a pipeline: a long unsynchronised pipeline through
 vxrate against the same pipeline through identity, as a ratio. The
 element's report lines go to /dev/null.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The board driver's request numbers and records as the simulator decodes
 // them: the 32-bit ARM ABI, whatever the host. Kept apart from the programs'
 // own definitions on purpose, so that one mistake cannot hide on both sides.

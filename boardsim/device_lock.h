@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One client may call the driver from several threads at once (GStreamer's
 // streaming thread dequeues while the application's thread queries and
 // queues): the driver's state is changed by one call at a time. A call that

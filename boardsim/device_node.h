@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the stat family shows of /dev/v4l/video0: a V4L2 character device
 // (major 81, minor 0), whatever record layout the caller's stat form uses.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "device_queries.h"
 
 #include <linux/videodev2.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Requests that standard V4L2 clients make and the board's programs never
 // send: the one camera input, access priorities and frame sizes here, the
 // extended control interface in ext_controls.cpp.

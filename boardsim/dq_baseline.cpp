@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's own cost of a frame: dequeue and queue again, nothing else.
 // The baseline beside which benchmarks show what vcapture adds.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the simulated driver keeps between opens and shares with every
 // process that opens the device: format, time per frame, JPEG quality,
 // controls and the buffers' count and length. It lives in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The extended control interface (VIDIOC_QUERY_EXT_CTRL, G/S/TRY_EXT_CTRLS)
 // that standard clients use, served over the driver's own control requests
 // (QUERYCTRL, G_CTRL, S_CTRL) as the kernel's control framework would.

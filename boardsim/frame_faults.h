@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frames a dequeue delivers, with the frame fault the settings ask for
 // (an empty frame, JPEG images without a start or an end marker or with two
 // end markers, data past bytesused, bytesused past the buffer, an index

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // When frames are due: a sensor delivers one frame per time per frame from
 // the moment streaming starts, and the device's descriptor and poll() say
 // when one can be dequeued.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated sensor's pictures: YUV 4:2:0 and grey test patterns and
 // baseline JPEG images of them. Every frame carries its sequence number in
 // its pixels: 32 blocks across the top band, most significant bit first,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A peer for vcapture's buffer hand-off, for tests: it reads the one-byte
 // messages on standard input, maps every announced buffer on the simulated
 // device (by query and mmap, as a peer on a board does), reads the sequence

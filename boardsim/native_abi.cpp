@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "native_abi.h"
 
 #include <linux/videodev2.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host's own V4L2 ABI, for standard clients (v4l2-ctl) on a 64-bit host:
 // the format and buffer records are laid out differently there, so those
 // requests are translated to the board's 32-bit records and served as such.

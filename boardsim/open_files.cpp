@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "open_files.h"
 
 #include <atomic>

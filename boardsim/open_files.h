@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device's open files, as a kernel keeps them: each open is one file;
 // descriptors made from it by dup(), dup2(), dup3() or fcntl(F_DUPFD) share
 // it, and it is released when its last descriptor is closed. The buffer

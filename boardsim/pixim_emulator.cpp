@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Pixim camera module, emulated on the master side of a pseudo-terminal.
 // The preload library sends opens of /dev/ttymxc2 to the slave side (through
 // the link $BOARDSIM_DIR/ttymxc2), so isptune's termios calls act on a real

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pixim_line.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The module emulator's side of the serial line: the trace of what crosses
 // it, the pace of 38400 baud when asked for, and the line's own faults
 // (an answer in two pieces, a line that floods).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Pixim module's side of its framed protocol: its properties (kept in
 // $BOARDSIM_DIR/pixim.state between runs), the answer to each request, and
 // the faulty answers BOARDSIM_PIXIM_FAULT asks for.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exported wrappers of open (every variant), close, dup, fcntl, ioctl,
 // mmap, poll and the path functions (stat forms: preload_stat.cpp). Calls on the
 // simulated device are served here; everything else goes to the C library.

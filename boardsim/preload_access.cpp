@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The access family: clients ask whether they may open the device before they
 // open it (µStreamer waits in a loop on access() for the node to appear).
 // The node answers as a character device of mode 0660 whose owner is the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "preload_paths.h"
 
 #include <fcntl.h>

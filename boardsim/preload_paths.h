@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the exported wrappers share: whether the simulator is on, and the
 // board's paths that live in the simulator's directory.
 #pragma once

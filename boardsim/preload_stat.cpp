@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stat family, every form the C library exports: clients look at the
 // device node before they open it (GStreamer's v4l2src calls stat64,
 // v4l2-ctl stat, others fstat, fstatat, statx or the old __xstat forms).

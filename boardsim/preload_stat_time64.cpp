@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // On 32-bit hosts the C library also exports the stat forms of programs
 // built with 64-bit time (_TIME_BITS=64): this file is compiled that way, so
 // that `struct stat` here is their record.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C library's own functions, looked up behind the wrappers this library
 // exports. Code inside the simulator calls only these, never a wrapped name.
 #pragma once

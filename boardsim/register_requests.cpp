@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "register_requests.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sensor's register requests in the two forms the board's driver knows:
 // the V4L2 debug register requests and the driver's private ones (a value
 // as two bytes). Either form can be refused by the settings.

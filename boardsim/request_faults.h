@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Failures the settings inject before the driver serves a request: the
 // burst every request first fails with (EINTR, EAGAIN: a driver that is
 // interrupted or busy), and a request failing by name on its Nth call.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MT9D131 behind the simulated driver: three pages of 16-bit registers,
 // the page register, and the microcontroller's firmware variables behind
 // page-1 registers 0xC6 (address word) and 0xC8 (data). Its state lives in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's settings: environment variables named BOARDSIM_*, read once
 // per process. boardsim/README.md documents each of them.
 #pragma once

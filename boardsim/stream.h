@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated driver's streaming side: format, stream parameters, JPEG
 // quality, controls, memory-mapped buffers in $BOARDSIM_DIR/buffers, queue,
 // dequeue with frame pacing, poll. stream.cpp hands each request to the file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stream buffers: requested by the owner of the stream, kept in
 // $BOARDSIM_DIR/buffers, which every process that maps them (vcapture, a
 // hand-off peer) maps shared, and queried by anyone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The driver's three controls: automatic white balance, automatic gain, and
 // the rotation on the driver's private control id. Values are kept in the
 // driver's state, brought into range and onto their steps as they are set.

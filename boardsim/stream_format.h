@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Format negotiation: the sizes and pixel formats the sensor and its scaler
 // deliver, and the format requests (set, try, get, enumerate).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One streamer at a time, as on the board: the open file that requested
 // buffers owns them until it frees them (a request for 0) or is closed, or
 // its process dies. Another open file, in this process or another one, may

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stream's parameters: the time per frame (which paces the frames) and
 // the JPEG quality of compressed frames.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Queueing buffers, dequeueing frames (paced as a sensor delivers them) and
 // turning the stream on and off: the requests of the stream's owner.
 #include "stream_queue.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // This process's side of the stream, which other processes do not share:
 // whether it runs, the buffers the client queued (in order), the stream's
 // clock, and this process's mapping of the buffers file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The streaming requests, one file for each concern; stream.cpp hands every
 // request to each in turn. Each serves its own requests made on descriptor
 // `fd`, writing their trace lines, and answers -ENOTTY for any other.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's trace: one line per emulated request, appended to
 // $BOARDSIM_DIR/trace with a single write so that processes sharing a board
 // never tear each other's lines, up to its bound (trace_file.h).

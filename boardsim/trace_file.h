@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The trace file's bound, shared by the preload and the simulator's own
 // programs: a soak run appends lines for hours, and must not fill the disk.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "user_memory.h"
 
 #include <fcntl.h>

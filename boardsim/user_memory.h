@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Moving a request's record between the client's memory and the simulator,
 // as a kernel driver's copy_from_user/copy_to_user do: a pointer the client
 // cannot use gives false (EFAULT to the client), never a crash.

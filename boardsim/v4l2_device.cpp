@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The device's entry points: open, close, mmap, poll and ioctl on
 // /dev/v4l/video0. A request's record is moved in and out as the kernel's
 // ioctl layer does; the settings' injected failures and the access

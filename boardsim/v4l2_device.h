@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated capture driver on /dev/v4l/video0.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vcapture's command line: long options with one or two dashes, unique
 // prefixes, "=" or the next word for arguments, positional width and height
 // anywhere among them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vcapture's run settings, filled once from the command line and read-only
 // afterwards.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "device_setup.h"
 
 #include <error.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Setting up the capture device for memory-mapped streaming, and taking it
 // down again.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The frame loop: from the first dequeue to the reports of why it ended.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-frame statistics line.
 #pragma once
 

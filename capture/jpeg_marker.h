@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Locating the JPEG image in a capture buffer.
 #pragma once
 

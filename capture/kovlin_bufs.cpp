@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "kovlin_bufs.h"
 
 #include <error.h>

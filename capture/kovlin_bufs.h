@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The table of mapped stream buffers, indexed by the driver's buffer index.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MJPEG multipart body: one part per JPEG image, each with its header,
 // and the closing boundary at the end of the stream.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one-byte hand-off with a peer process: map requests and frame indices
 // go out on standard output, the peer's answers come back on a named pipe.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one output sink of vcapture: a file opened for appending, or standard
 // output. An absent sink (NULL) accepts every operation and does nothing.
 #pragma once

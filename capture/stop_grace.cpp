@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "stop_grace.h"
 
 #include <error.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a stop signal allows a blocked output: the write goes on while the
 // reader still takes bytes, and is given up once no byte has moved for a
 // second. The stop starts a periodic timer whose signal interrupts every

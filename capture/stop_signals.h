@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The stop signals SIGHUP, SIGINT, SIGQUIT, SIGPIPE and SIGTERM: once
 // installed, each only records that a stop was asked for, and the frame loop
 // ends at its next check; a blocked call returns early (no SA_RESTART).

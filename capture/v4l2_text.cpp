@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "v4l2_text.h"
 
 #include <cstdio>

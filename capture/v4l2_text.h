@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Texts with which vcapture reports V4L2 values.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vcapture: streams frames from the board's V4L2 capture device to a file,
 // standard output or an MJPEG multipart body, optionally sharing its capture
 // buffers with a peer process.

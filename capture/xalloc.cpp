@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "xalloc.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Allocation that never hands a failure to its caller: the failure handler
 // runs after every failed attempt, and the default one ends the program.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for the board: 32-bit ARM, hard-float, glibc.
 # Debian's g++-arm-linux-gnueabihf provides the compilers; qemu-user runs the results.
 set(CMAKE_SYSTEM_NAME Linux)

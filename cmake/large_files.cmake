@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # 64-bit file offsets on the 32-bit board: a capture written to a file passes
 # 2 GiB within minutes, and without them every write after that fails. The
 # driver's records do not change: none of them holds an off_t. On 64-bit

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # AddressSanitizer and UBSan for the programs, their libraries and the tests
 # when CAMBOARD_SANITIZE is on (empty otherwise). Code that is loaded into
 # hosts built without them (the simulator's preload library, the GStreamer

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Serves the live view of the simulated board: runs vshare on the simulated
 # camera, listening on ADDRESS:PORT (default 127.0.0.1) with the page from
 # liveview/www and logins on, until SIGINT or SIGTERM. The first start makes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fdiv: prints the double-precision quotient of two decimal numbers.
 //
 // The operands are read the way the C library reads numbers (leading blanks,

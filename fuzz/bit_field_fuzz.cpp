@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The msb:lsb word of the register tools and the field arithmetic behind it.
 // Input: two bytes of old value, two of new value, then the field word.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The register tools' number words against an independent reading of the
 // same rules: strtol() base 0 in a 32-bit long, saturating. The input is one
 // word (a NUL inside it ends the word, as in argv).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vcapture's command line: one argument per input line after "vcapture".
 // Every line must end in settings that keep the parser's promises, in a
 // refusal with status 1, or in the answer to -help or -version (status 0).

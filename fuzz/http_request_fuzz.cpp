@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vshare's HTTP request reader on any bytes: it must never read outside
 // them, and a head it takes must be one it takes again alone (what follows
 // it, a pipelined request, changes nothing), with its texts inside it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Locating the JPEG image in a capture buffer. Input: four bytes that pick
 // bytesused (kept within the buffer, as the frame loop keeps it), the rest
 // is the mapped buffer, allocated to its exact size so that any read past it

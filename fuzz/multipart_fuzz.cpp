@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MJPEG part header and closing boundary, in a buffer of the size the
 // frame loop reserves for the boundary. Input: eight bytes of image length,
 // eight of dequeue time, the rest the boundary (as given on the command line,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // isptune's loading of a saved configuration: the input is the file's
 // content. The file is served from memory through the wrapped fopen(), the
 // module link is a socket pair whose far end has an acknowledgement ready

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // isptune's reader of the module's responses, fed through a pipe as the
 // module link would feed it. Input: one byte choosing the expected data size
 // (0, 1, 2 or 4, the sizes isptune asks for), then the bytes on the line;

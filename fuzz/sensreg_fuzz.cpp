@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sensreg's whole command line, one argument per input line after
 // "sensreg": the words, the numbers, the bit field, and the access they lead
 // to, against an in-memory sensor. sensreg.cpp is compiled in with its main

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "gstvxrate.h"
 
 #include <sys/time.h>

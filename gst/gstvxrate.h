@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vxrate: an in-place filter that lets every buffer pass unchanged and
 // reports, for each, the wall-clock period since the previous buffer and the
 // rate it corresponds to, and a line for every event it receives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The plug-in's descriptor, found by the host's plug-in scan.
 #include <gst/gst.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The module link: the Pixim module on the board's third UART, 38400 baud,
 // 8 data bits, no parity, 1 stop bit. The link owns the line for its whole
 // life: one isptune at a time talks to the module.

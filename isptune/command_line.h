@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // isptune's command line: what it asks the module to do.
 #pragma once
 

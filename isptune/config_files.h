@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The module's whole configuration in a file: saved to /etc/pixim.conf,
 // loaded from it, or restored from /etc/piximdef.conf.
 #pragma once

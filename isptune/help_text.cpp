@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "help_text.h"
 
 #include <cstdio>

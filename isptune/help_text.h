@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // isptune's help text.
 #pragma once
 

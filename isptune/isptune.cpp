@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // isptune: reads or writes one image property of the Pixim camera module,
 // saves and loads its whole configuration, and clears its on-screen text.
 #include <unistd.h>

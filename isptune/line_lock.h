@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Exclusive use of the module's serial line between processes: an flock on
 // the device node, which the kernel drops however the holder ends, so a
 // killed run never leaves the line locked.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The nineteen image properties isptune moves, in configuration-file order.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three commands isptune sends to the Pixim module.
 #pragma once
 

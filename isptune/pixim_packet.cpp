@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pixim_packet.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Framing of the Pixim module's request/response protocol.
 #pragma once
 

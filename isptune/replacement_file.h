@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A file's new content, written beside it and renamed over it only when
 // complete, so that a failure leaves the old file as it was.
 #pragma once

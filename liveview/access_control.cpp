@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "access_control.h"
 
 #include <error.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Who may watch: HTTP Basic logins checked against the credentials file,
 // verified credentials cached, and failed logins limited per client.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vshare's side of the buffer hand-off: the capture device opened for
 // queries, the stream buffers mapped as vcapture announces them, the frame
 // a buffer holds, and the answer that gives the buffer back.

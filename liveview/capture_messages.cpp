@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "capture_messages.h"
 
 #include <sys/uio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vcapture's messages (its standard error), read as they come: each line is
 // passed on to vshare's standard error, and two kinds are kept for the
 // capture's state: the reports of frames vcapture dropped (too small, no

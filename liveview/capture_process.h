@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one vcapture that shares its buffers with vshare: started with its
 // standard output a pipe into vshare (the hand-off's index bytes) and its
 // standard error another (its messages, which vshare reads and passes on),

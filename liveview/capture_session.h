@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shared capture from its start to its end: the vcapture process, the
 // buffers it hands over, what each index byte it writes means, and what it
 // says on its standard error.

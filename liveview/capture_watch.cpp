@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "capture_watch.h"
 
 #include <error.h>

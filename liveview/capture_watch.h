@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capture as the viewers see it: started while anyone wants frames and
 // stopped a linger after the last, watched while it runs (a vcapture that
 // hands over no frame for a while, ends on its own, or drops every frame

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "credentials_file.h"
 
 #include <error.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The credentials file: one "user:hash" line per login, hashes made by
 // crypt(3) with the system's default method, readable by vshare's user
 // alone. Every write goes to a temporary file beside it that is renamed over

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One frame to every viewer that wants it, straight from the mapped buffer:
 // a stream's head with its first part, a part for each viewer that keeps
 // up and whose pace allows, a snapshot response; and the ends of the

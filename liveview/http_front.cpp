@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "http_front.h"
 
 #include <error.h>

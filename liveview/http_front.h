@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The HTTP face of vshare: a table of endpoints in front of the fan-out.
 // Each whole request a viewer has sent is checked for a login and answered
 // here, or the viewer is set waiting for a frame (the stream, a snapshot).

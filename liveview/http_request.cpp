@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "http_request.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The head of an HTTP/1.0 or 1.1 request, read strictly: the request line
 // and the header fields a viewer's request may carry, bounded in size. Pure:
 // bytes in, a record out; the record's texts point into the bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What vshare answers an HTTP client with: the heads of its responses and
 // the short texts of its refusals. Every head says that nothing may be
 // cached or sniffed.

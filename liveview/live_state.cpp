@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "live_state.h"
 
 #include <linux/sockios.h>

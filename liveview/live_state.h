@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What vshare tells about itself on /state (JSON, which the page reads) and
 // /metrics (Prometheus text): the capture, and each streaming viewer.
 #pragma once

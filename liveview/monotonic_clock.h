@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The clocks of the event loop: deadlines in milliseconds of the monotonic
 // clock, part time stamps in microseconds of the wall clock.
 #pragma once

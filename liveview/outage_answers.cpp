@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "outage_answers.h"
 
 #include "http_responses.h"

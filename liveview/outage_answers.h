@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What viewers get while the camera is unavailable: a snapshot is refused
 // with 503 and a time to try again; a stream stays open and shows the
 // placeholder picture, at once and then once a second, as an ordinary part

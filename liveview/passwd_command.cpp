@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "passwd_command.h"
 
 #include <error.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vshare -passwd USER: sets one login's password from a line of input.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "password_hash.h"
 
 #include <crypt.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Passwords hashed and checked by crypt(3), whose default method (a salted,
 // deliberately slow hash) the system chooses.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vshare -relay: what a CGI script execs. It sends the request line to the
 // server and copies the server's whole response to standard output; HEAD
 // gets the head alone, other methods 405, and neither asks for frames.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "responses.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The texts vshare answers with: each is a whole CGI response (or its head),
 // so that the relay only copies bytes.
 #pragma once

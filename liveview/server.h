@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vshare's server: one event loop over the listening sockets (the unix
 // socket, the HTTP ones), the viewers, vcapture's index bytes and the
 // signals; the capture runs while anyone wants frames and a while after

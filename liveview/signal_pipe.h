@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The signals the server acts on (SIGTERM, SIGINT: stop; SIGCHLD: the
 // capture ended), turned into bytes on a pipe that the event loop polls.
 // A self-pipe rather than signalfd: it also works where a user-mode

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vshare's HTTP listeners: an address of its own (-listen [ADDR]:PORT) or
 // the sockets systemd passes on (socket activation), and the words for
 // the addresses of both ends.

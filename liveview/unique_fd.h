@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A descriptor that closes itself: every socket, pipe and device descriptor
 // of vshare has exactly one owner.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's unix stream socket: listening on its path (and removing the
 // path again), and connecting to it from the relay.
 #pragma once

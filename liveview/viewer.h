@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One client of the server: the request it sends, where it stands in its
 // response, and its output. A local client (the unix socket) sends one
 // request line and gets a CGI response; an HTTP client sends request heads,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What one viewer's socket is sent: pieces go out straight from where they
 // lie (the mapped capture buffer); whatever the socket does not take at once
 // is copied into a buffer kept for this viewer alone and sent as the socket

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vshare: one capture, many viewers. The server runs vcapture as its
 // buffer hand-off peer and serves every viewer from the mapped capture
 // buffers; the relay is what a CGI script runs to reach it; -passwd sets a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "vshare_options.h"
 
 #include <error.h>

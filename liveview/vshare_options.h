@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vshare's command line: single-dash options (or double, as vcapture takes
 // them), unique prefixes, read once and read-only afterwards.
 #pragma once

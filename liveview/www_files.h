@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The page's files, served from the www directory: regular files under it
 // only, reached without any "..", symbolic link or hidden name on the way.
 #pragma once

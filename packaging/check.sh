@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks packages: shows each one's control fields and
 # files, refuses a package that lacks its library dependencies (a silent
 # dpkg-shlibdeps failure leaves them out) or that carries the simulator, and

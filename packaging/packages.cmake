@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Debian packages of what goes onto the board, one per install component,
 # made by CPack's DEB generator (tools/package.sh drives it):
 #   tools      camboard-tools        the programs with their manual pages

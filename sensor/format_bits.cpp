@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bit-pattern text of a register value, for the register tools' columns.
 #include "format_bits.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // MT9D131 register access through whichever register requests the driver
 // offers: the V4L2 debug requests if they work, else the driver's own.
 #include "mt9d131_registers.h"

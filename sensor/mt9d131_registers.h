@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MT9D131's 16-bit registers, numbered 0 to 255 within each of its
 // pages, reached through the capture driver's register requests.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sensor microcontroller's firmware variables, reached indirectly: the
 // variable's address word goes to page-1 register 0xC6, its data is then read
 // from or written to page-1 register 0xC8.

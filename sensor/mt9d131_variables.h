@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The firmware variables of the MT9D131's microcontroller: logical ones (a
 // driver id and an offset) and physical ones (an address), 8 or 16 bits wide,
 // reached through an address word and a data register on page 1.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Internal to the sensor library: how the driver exposes the sensor's
 // registers. Programs never look at it; the first register access of the
 // process decides it (mt9d131_probe_access) and it never changes after that.

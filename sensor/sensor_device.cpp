@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening the capture device and the request wrappers around ioctl().
 #include "sensor_device.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Opening the board's capture device and the request funnel every program
 // uses on it.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // V4L2 request records and request numbers as the board's 32-bit ARM kernel
 // lays them out. They are written out here with fixed-width fields instead of
 // taken from <linux/videodev2.h>, so that every host (a 64-bit development

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "bit_field.h"
 
 #include <cstring>

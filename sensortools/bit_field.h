@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // msb:lsb bit fields of 16-bit register values.
 #pragma once
 

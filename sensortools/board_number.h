@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Number words of the register tools, read the way the board reads them.
 #pragma once
 

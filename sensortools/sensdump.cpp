@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sensdump: prints all 256 registers of one MT9D131 register page.
 #include <error.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // sensreg: reads or writes one MT9D131 register, physical firmware variable or
 // logical firmware variable, whole or as an msb:lsb bit field.
 #include <error.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the simulator's thread tests (tests/unit/boardsim_threads_test.cpp)
 # under ThreadSanitizer: the preload and the test built with clang's
 # -fsanitize=thread into build/tsan, the preload loaded into the test as into

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Configures and builds one flavour of the project, or only the targets named.
 # Usage: tools/build.sh [native|sanitize|arm [TARGET...]]   (build tree: build/<flavour>)
 set -euo pipefail

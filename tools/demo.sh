@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up what is missing, builds what the demo runs, and runs the main job
 # on the simulated board: vcapture captures MJPEG from the simulated camera
 # and vshare serves it to every viewer over HTTP itself, with a login it

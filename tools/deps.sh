@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs, with apt-get, whatever this project needs that the machine lacks.
 # Usage: tools/deps.sh [native] [sanitize] [arm] [demo] [package] [board]
 #        (default: everything)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fuzzes one target, or each in turn, for longer than the test suite does.
 # Usage: tools/fuzz.sh [TARGET|all] [SECONDS]   (default: all, 300 s each)
 # Targets: the fuzz/corpus/ folders. Builds the sanitize flavour if needed.

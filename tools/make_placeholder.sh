@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes liveview/placeholder.jpg, the picture vshare streams while the camera
 # is unavailable: "Camera unavailable" on dark grey, 640 x 480, baseline JPEG.
 # Run once by hand when the picture should change; the build embeds the

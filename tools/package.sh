@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages of the board's software and checks them with
 # lintian: camboard-tools (the programs and their manual pages),
 # gstreamer1.0-vxrate (the GStreamer element), camboard-liveview (the live

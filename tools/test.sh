@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up what is missing, builds, and runs every test of one flavour.
 # Usage: tools/test.sh [native|sanitize|arm|board]   (default: native)
 #   board: builds the Debian packages (tools/package.sh) and installs the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs clang-tidy (the checks of .clang-tidy) over the product code and fails
 # on any finding. Tests, the simulator and the fuzz targets are not product
 # code and are left out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "exit_trap.h"
 
 #include <csetjmp>

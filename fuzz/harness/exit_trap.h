@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parsers refuse bad input the way a command-line program does: through
 // error(1, ...) or exit(). Under the fuzzer those are clean outcomes, not
 // faults, so the fuzz targets are linked with --wrap=error and --wrap=exit and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "word_list.h"
 
 word_list::word_list(const char* program, const uint8_t* data, size_t size, size_t max_words) {

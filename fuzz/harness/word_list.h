@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A command line from fuzz input: one argument per line, after a fixed
 // program name.
 #pragma once

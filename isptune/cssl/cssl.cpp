@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cssl.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // cssl: a small serial-port library. It opens and configures tty devices
 // with termios, keeps the open ports in a list, reads and writes them, and
 // for ports opened with a receive callback delivers input on a real-time

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keeps the live picture going and says what the camera does. The picture
 // is the <img>'s own stream, so the page plays without this script too;
 // the script restarts that stream with back-off when it fails or stalls, and

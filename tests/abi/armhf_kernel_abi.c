@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Request numbers and record sizes as Debian's armhf kernel headers define
  * them; compiled with arm-linux-gnueabihf-gcc and run under qemu-arm. */
 #include <linux/videodev2.h>

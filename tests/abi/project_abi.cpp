@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The project's own request numbers and record sizes, in the format of
 // armhf_kernel_abi.c, so that the two can be compared line by line.
 #include <cstdio>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The board's userland under emulation: a pristine armhf Debian root (see
 make_root.sh) in which the board's packages are installed with apt-get and
 every program runs as an ARM process through qemu-user-static's binfmt_misc

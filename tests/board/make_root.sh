@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Prints the path of a tarball holding a pristine armhf Debian 12 root: the
 # board's userland (minbase) with the programs the board tests drive that are
 # not dependencies of our packages (GStreamer's tools and base plug-ins for

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The board's packages installed in the board's own userland (armhf Debian
 12, run by qemu-user-static): the manual pages, the GStreamer element, the
 live view served by vshare, and the register and module tools."""

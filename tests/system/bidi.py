@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Just enough of WebDriver BiDi to load pages in headless Firefox ESR and
 evaluate expressions in them, over the same WebSocket client as cdp.py."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Just enough of the Chrome DevTools protocol to load pages in headless
 Chromium, in one tab or several, and evaluate expressions in them: a
 WebSocket client on a socket per tab."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Shared fixtures: run the built programs as a user would, natively or under
 qemu-arm for the board's ARM build."""
 

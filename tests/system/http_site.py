@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A site on this machine's loopback, seen as a plain HTTP/1.0 client sees
 it: whether it accepts connections, and one whole response."""
 

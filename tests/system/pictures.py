@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """What the simulator draws into its pictures, read back from decoded
 frames: the frame number in the top band, and a picture's size."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The project's version, as CMakeLists.txt sets it: what --version prints."""
 
 import re

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The project's request numbers and record sizes are the board's: compared
 with what Debian's armhf kernel headers give for the standard requests."""
 

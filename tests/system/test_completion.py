@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """bash completion as a shell user meets it: each program's file loads in bash
 and offers the words of that program's command line."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The main job as a newcomer sees it: the simulated board's one capture,
 shared by vshare, streams MJPEG over HTTP, behind a login the demo makes and
 prints, to any number of clients and to pages in a real browser."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The simulated driver answers like a kernel V4L2 driver: bad pointers,
 unknown requests and bad values get EFAULT, ENOTTY and EINVAL; the device
 node looks like one to every stat form; dup()ed descriptors are the same

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """fdiv as a user meets it: the C library's reading of numbers and printf("%f")
 exactly, for words that are wholly numbers."""
 

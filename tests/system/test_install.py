@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The install layout: `cmake --install` puts the programs, the manual pages,
 the element and the live view under the prefix it is given, by the usual
 conventions, and nothing of the simulator or of the tests."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """isptune against the emulated Pixim module: command lines, wire bytes,
 configuration files and every module fault."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """isptune owns the module's line: two runs at once each get the module's own
 answers and a whole saved file, a run that cannot get the line says so and
 prints no value, and a late answer never crosses a line given back."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The live view's page in real browsers, headless Chromium and Firefox ESR,
 served by vshare with logins on: it plays the stream in its plain <img>,
 fits a phone's screen and a desktop's, says when the camera is busy and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The manual pages as a board user reads them: each renders without a
 warning, names every option of its program's usage text and documents the
 exit statuses the program really gives."""

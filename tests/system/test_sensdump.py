@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """sensdump through the simulated MT9D131."""
 
 import pytest

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """sensreg through the simulated MT9D131: printed columns, the exact register
 requests each access makes, and every refusal of a command line."""
 

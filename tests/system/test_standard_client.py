@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """A standard V4L2 client (v4l2-ctl, in the host's own ABI) captures from the
 simulated camera: it gets the very frames vcapture gets."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """vcapture's start: the command line, the output sink and the peer's named
 pipe, everything that happens before the capture device is opened."""
 

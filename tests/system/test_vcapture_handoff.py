@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """vcapture sharing its buffers with a peer process: the one-byte messages,
 the buffers the peer sees, and how the peer's answers steer the loop."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """vcapture end to end on the simulated camera: set-up reports, the frame
 loop's keep and drop rules, output decoded by real clients, statistics,
 signals and every fatal failure."""

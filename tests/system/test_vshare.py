@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """vshare on the simulated board: one vcapture shared by every viewer, the
 bodies and pictures they get, what a stalled viewer costs the others, the
 capture's start and linger, the relay, and the command line. What viewers

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """vshare's HTTP face on the simulated board: its endpoints and refusals
 byte for byte, connections kept alive, HEAD, the stream's variants and a
 viewer's own pace, the age of the frames a slow viewer gets, the

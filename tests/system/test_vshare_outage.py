@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """vshare while the camera fails: viewers stay connected, streams show the
 placeholder picture, snapshots are refused with a time to try again, the
 capture is tried again and the frames come back; a vcapture that will not

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The built plug-in as GStreamer's own tools see it."""
 
 import os

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vshare's logins: requests checked against a credentials file with the
 // user alice (password "secret"), the failed-login limit and its expiry,
 // the cache of verified logins, the first start's credential, -passwd.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulated driver called from two threads of one client, as GStreamer
 // calls it: a dequeue that waits lets the other thread queue, stop or ask,
 // and a stream with a second thread asking all along delivers every frame in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vshare's reading of vcapture's messages: which lines report a dropped
 // frame and why, which say why vcapture failed, and lines that arrive in
 // pieces.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line of vcapture, mapped to its run settings or to the exact
 // refusal.
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A wall clock that tests set by hand: preloaded into a test process, it
  * answers gettimeofday() for everything in it, the code under test included,
  * once fake_clock_set() has been called. */

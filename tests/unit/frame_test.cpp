@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pieces of vcapture's frame loop that decide what a frame is: the JPEG
 // marker search, the statistics line, the buffer table and the value texts.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The HTTP request reader: one row a request head, what it is read as.
 #include "http_request.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hand-off channel: creating and reusing the peer's named pipe, refusing
 // what is not a pipe, and the one-byte messages with their reports.
 #include <fcntl.h>

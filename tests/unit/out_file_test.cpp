@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The output sink and its complete-write loop, with write(), poll(),
 // sched_yield() and the clock replaced at link time (--wrap) so that every
 // piece, every EAGAIN, every wait, every yield and the time a stop allows are

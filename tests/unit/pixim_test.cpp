@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Pixim framing, commands and value conversions, with the module link
 // on a real pseudo-terminal whose master side plays the module.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Replacing a saved file: only a complete new content replaces it, through
 // symbolic links, with the old file's mode and owner.
 #include "replacement_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vshare's pieces over socket pairs: what a viewer's socket does not take
 // is copied and sent later in order, a viewer with a rest misses frames and
 // resumes at a part's start, the request line, and each kind of viewer's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The vxrate element in a GstHarness, with the wall clock under the test's
 // control (a preloaded gettimeofday, see fake_clock.c).
 #include <dlfcn.h>
