@@ -73,7 +73,7 @@ def test_programs_are_executable_and_pages_readable(build, tmp_path):
                    if p.is_file() and os.access(p, os.X_OK)}
     assert executables == {f"bin/{p}" for p in PROGRAMS} | {
         f"{WWW}/cgi-bin/stream", f"{WWW}/cgi-bin/snapshot"}
-    assert (prefix / "share/man/man1/vcapture.1").read_text().startswith(".TH VCAPTURE 1")
+    assert "\n.TH VCAPTURE 1 " in (prefix / "share/man/man1/vcapture.1").read_text()
 
 
 def test_installed_program_runs_from_the_prefix(build, programs, tmp_path):

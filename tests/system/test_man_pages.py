@@ -130,7 +130,7 @@ def test_page_fits_an_80_column_console(page):
 def test_header_name_line_and_sections(page):
     source = (MAN_DIR / page).read_text()
     name, section = page.rsplit(".", 1)
-    assert re.match(rf'\.TH {name.upper()} {section} ', source)
+    assert re.search(rf"^\.TH {name.upper()} {section} ", source, re.M)
     # The NAME line as whatis/apropos index it: "name \- summary".
     assert re.search(rf"^\.SH NAME\n{re.escape(name)} \\- \S", source, re.M)
     present = sections(rendered(page))
