@@ -76,7 +76,8 @@ int streaming_device(unsigned fps) {
     for (unsigned i = 0; i < buffers.count; ++i) {
         v4l2_buffer b = buffer_record(i);
         if (request(fd, VIDIOC_QUERYBUF, &b) != 0 ||
-            mmap(nullptr, b.length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(b.m.offset)) == MAP_FAILED) {
+            mmap(nullptr, b.length, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(b.m.offset)) ==
+                MAP_FAILED) {
             return -1;
         }
     }
