@@ -104,10 +104,15 @@ bool vshare_server::open_listeners() {
         }
         http_listeners_.push_back(std::move(fd));
     }
+    // The logins first: "listening" tells that requests are answered, the
+    // first start's credentials made.
+    if (!http_listeners_.empty() && !http_.open()) {
+        return false;
+    }
     for (const unique_fd& each : http_listeners_) {
         error(0, 0, "listening on %s", describe_local(each.get()).c_str());
     }
-    return http_listeners_.empty() || http_.open();
+    return true;
 }
 
 int vshare_server::run() {

@@ -11,8 +11,10 @@ import resource
 import select
 import signal
 import socket
+import stat
 import subprocess
 import time
+from base64 import b64encode
 
 import pytest
 
@@ -38,7 +40,7 @@ class HttpShare(Share):
     """A vshare server listening on a loopback port of its choice too."""
 
     def __init__(self, board, tmp_path, *args, limit=None, activated=None, host="127.0.0.1",
-                 settings=None):
+                 settings=None, logins=False):
         www = tmp_path / "www"
         (www / "sub").mkdir(parents=True, exist_ok=True)
         (www / "index.html").write_bytes(PAGE)
@@ -54,7 +56,7 @@ class HttpShare(Share):
         self.settings = settings or {}
         listen = [] if activated else ["-listen", f"{host}:0"]
         cmd, kwargs = board_command(board, "vshare", "-socket", str(self.socket), *listen,
-                                    "-www", str(www), "-no-auth", "-users",
+                                    "-www", str(www), *([] if logins else ["-no-auth"]), "-users",
                                     str(tmp_path / "users"), "-vcapture",
                                     self.vcapture(tmp_path), *args,
                                     settings=self.settings)
@@ -452,3 +454,77 @@ def test_socket_activation(board, http_factory):
         status, _, body = response(http.exchange(get("/")))
         assert (status, body) == ("HTTP/1.1 200 OK", PAGE)
         assert http.stop(signal.SIGTERM) == 0
+
+
+# --- logins -------------------------------------------------------------------------------
+
+def basic(user, password):
+    return "Authorization: Basic " + b64encode(f"{user}:{password}".encode()).decode() + "\r\n"
+
+
+@pytest.fixture
+def guarded(http_factory, tmp_path):
+    """A server with logins on, and the password its first start made."""
+    share = http_factory(*SIZE, logins=True)
+    return share, (tmp_path / "admin.password").read_text().rstrip("\n")
+
+
+def test_a_first_start_makes_a_login_of_its_own(board, guarded, tmp_path):
+    share, password = guarded
+    assert (f"vshare: no credentials file: created {tmp_path}/users with the user admin, whose "
+            f"password is in {tmp_path}/admin.password") in own_lines(share.stderr())
+    for name in ("users", "admin.password"):
+        assert stat.S_IMODE((tmp_path / name).stat().st_mode) == 0o600
+    user, hashed = (tmp_path / "users").read_text().rstrip("\n").split(":", 1)
+    assert user == "admin" and hashed.startswith("$") and password not in hashed
+    assert len(password) >= 12
+
+
+REFUSED = "WWW-Authenticate: Basic realm=\"camboard\", charset=\"UTF-8\""
+
+
+@pytest.mark.parametrize("path", ["/", "/stream", "/snapshot", "/state", "/metrics"])
+@pytest.mark.parametrize("login, status", [
+    (None, "401 Unauthorized"),
+    (("admin", "wrong"), "401 Unauthorized"),
+    (("nobody", "wrong"), "401 Unauthorized"),
+    (("admin", None), "200 OK"),
+])
+def test_every_endpoint_needs_the_login(guarded, path, login, status):
+    share, password = guarded
+    more = "" if login is None else basic(login[0], login[1] or password)
+    with share.open(get(path, "1.0", more)) as s:
+        head = receive_until(s, lambda d: b"\r\n\r\n" in d).split(b"\r\n\r\n")[0].decode()
+    assert head.split("\r\n")[0] == "HTTP/1.1 " + status
+    assert (REFUSED in head.split("\r\n")) == status.startswith("401")
+    if status != "200 OK":
+        assert share.streamons() == 0  # nothing of the camera for a stranger
+
+
+def test_failed_logins_are_limited_per_address(guarded):
+    share, password = guarded
+    assert response(share.exchange(get("/state", "1.0", basic("admin", password))))[0].endswith(
+        "200 OK")
+    for _ in range(5):
+        assert response(share.exchange(get("/state", "1.0", basic("admin", "guess"))))[0] == (
+            "HTTP/1.1 401 Unauthorized")
+    status, fields, _ = response(share.exchange(get("/state", "1.0", basic("admin", "guess"))))
+    assert status == "HTTP/1.1 429 Too Many Requests" and 0 < int(fields["Retry-After"]) <= 60
+    # The login verified before still passes; nothing new is tried meanwhile.
+    assert response(share.exchange(get("/state", "1.0", basic("admin", password))))[0].endswith(
+        "200 OK")
+    assert response(share.exchange(get("/state", "1.0", basic("other", "x"))))[0].endswith(
+        "429 Too Many Requests")
+
+
+def test_passwd_sets_a_login_the_running_server_takes(board, guarded, tmp_path):
+    share, password = guarded
+    result = board.run("vshare", "-passwd", "viewer", "-users", str(tmp_path / "users"),
+                       input=b"a new secret\n")
+    assert (result.returncode, result.stdout) == (0, b"")
+    assert result.stderr.decode() == f"vshare: the password of viewer is set in {tmp_path}/users\n"
+    lines = (tmp_path / "users").read_text().splitlines()
+    assert [l.split(":")[0] for l in lines] == ["admin", "viewer"]
+    for user, secret in (("viewer", "a new secret"), ("admin", password)):
+        assert response(share.exchange(get("/state", "1.0", basic(user, secret))))[0].endswith(
+            "200 OK")
