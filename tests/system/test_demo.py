@@ -382,8 +382,11 @@ def test_a_stop_signal_ends_the_server_and_every_stream(demo, sig, status):
     assert not demo.accepts()
     with idle:
         idle.settimeout(30)
-        while idle.recv(65536):
-            pass  # the connection ends instead of hanging
+        try:
+            while idle.recv(65536):
+                pass  # the connection ends instead of hanging
+        except ConnectionResetError:
+            pass  # still queued, not yet taken, when the server stopped listening
 
 
 def test_browser_tabs_show_frames_that_change(server):
