@@ -94,6 +94,10 @@ uint64_t frame_fanout::deliver(std::span<viewer> viewers, const shared_frame& fr
             if (!due(each, frame.t_usec)) {
                 continue;
             }
+            if (!each.out.drained(now_ms)) {
+                ++each.counts.skipped;  // older bytes still on their way
+                continue;
+            }
             each.send_part(
                 std::span(advanced ? first_advanced : first_part).subspan(advanced ? 2 : 1),
                 now_ms);
