@@ -16,9 +16,9 @@ constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
 // What the kernel may still hold of a viewer's bytes when its next part
 // goes: a part's head and a little, a few milliseconds on a slow link.
 constexpr uint32_t kOldBytesSlack = 4096;
-// Window updates come in steps; a window this close to the widest counts
-// as wide open.
-constexpr uint32_t kWindowSlack = 4096;
+// Window updates come in steps; a window within this share of the widest
+// counts as wide open (a 16th: 1 KiB of a 16 KiB buffer).
+constexpr uint32_t kWindowSlackShare = 16;
 // How long a peer whose window is half open is given to empty its buffer
 // of the last part: a 50 KB part at 200 KB/s needs 250 ms.
 constexpr int64_t kSettleMs = 400;
@@ -56,7 +56,7 @@ bool holds_old_bytes(const socket_backlog& backlog) {
     if (backlog.unsent + backlog.unacked > kOldBytesSlack) {
         return true;
     }
-    if (backlog.window + kWindowSlack >= backlog.widest_window) {
+    if (backlog.window + backlog.widest_window / kWindowSlackShare >= backlog.widest_window) {
         return false;
     }
     return backlog.window < backlog.widest_window / 2 || backlog.since_send_ms < kSettleMs;
@@ -79,9 +79,20 @@ bool viewer_output::drained(int64_t now_ms) {
         window_edge_ = edge;
         last_progress_ms_ = now_ms;
     }
-    held_ = holds_old_bytes({info.tcpi_notsent_bytes, info.tcpi_unacked * info.tcpi_snd_mss,
-                             info.tcpi_snd_wnd, widest_window_, now_ms - last_send_ms_});
-    return !held_;
+    if (holds_old_bytes({info.tcpi_notsent_bytes, info.tcpi_unacked * info.tcpi_snd_mss,
+                         info.tcpi_snd_wnd, widest_window_, now_ms - last_send_ms_})) {
+        held_ = true;
+        clear_checks_ = 0;
+        return false;
+    }
+    // A peer that was behind still holds up to a window step of old bytes
+    // when its window is first seen wide open; one more frame's time lets
+    // it read them.
+    if (held_ && ++clear_checks_ < 2) {
+        return false;
+    }
+    held_ = false;
+    return true;
 }
 
 void viewer_output::keep(std::span<const iovec> pieces, size_t skip) {

@@ -74,5 +74,6 @@ class viewer_output {
     uint32_t widest_window_ = 0;
     uint64_t window_edge_ = 0;  // acknowledged bytes and window: moves as the peer reads
     bool held_ = false;
-    bool tcp_ = true;  // until the socket says otherwise
+    uint8_t clear_checks_ = 0;  // checks that found nothing old since it was held
+    bool tcp_ = true;           // until the socket says otherwise
 };
