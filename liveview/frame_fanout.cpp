@@ -53,6 +53,21 @@ bool frame_fanout::due(const viewer& each, int64_t t_usec) const {
     return period <= 0 || t_usec >= next - half_period_usec_ || next - t_usec > period;
 }
 
+bool frame_fanout::takes_frame(viewer& each, int64_t t_usec, int64_t now_ms) const {
+    if (each.out.busy()) {
+        ++each.counts.skipped;  // still sending an earlier part
+        return false;
+    }
+    if (!due(each, t_usec)) {
+        return false;
+    }
+    if (!each.out.drained(now_ms)) {
+        ++each.counts.skipped;  // older bytes still on their way
+        return false;
+    }
+    return true;
+}
+
 void frame_fanout::send_snapshot(viewer& each, const shared_frame& frame, int64_t now_ms) {
     const iovec image = piece(frame.image, frame.size);
     if (each.protocol == viewer_protocol::local) {
@@ -92,11 +107,7 @@ uint64_t frame_fanout::deliver(std::span<viewer> viewers, const shared_frame& fr
             first_part[0] = piece(stream_head(each));
             each.send_part(advanced ? first_advanced : first_part, now_ms);
         } else if (each.phase == viewer_phase::streaming && !waiting_only) {
-            if (each.out.busy()) {
-                ++each.counts.skipped;  // still sending an earlier part
-                continue;
-            }
-            if (!due(each, frame.t_usec)) {
+            if (!takes_frame(each, frame.t_usec, now_ms)) {
                 continue;
             }
             each.send_part(

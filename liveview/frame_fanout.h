@@ -35,6 +35,10 @@ class frame_fanout {
   private:
     // Whether a streaming viewer at its own pace takes this frame.
     [[nodiscard]] bool due(const viewer& each, int64_t t_usec) const;
+    // Whether a streaming viewer takes this frame: when its pace allows,
+    // and neither a rest of its own nor older bytes in the kernel wait
+    // (a frame missed for them counts as skipped).
+    [[nodiscard]] bool takes_frame(viewer& each, int64_t t_usec, int64_t now_ms) const;
     void send_snapshot(viewer& each, const shared_frame& frame, int64_t now_ms);
 
     part_header_buffer header_;

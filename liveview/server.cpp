@@ -35,10 +35,10 @@ constexpr size_t kCaptureReserve = 9;
 constexpr int kAcceptsPerRound = 64;
 
 // The kernel takes more of a viewer's data only while less than this waits
-// unsent in it, so that about one part at most is queued there and a slow
-// viewer's next part is the newest frame, not one behind old ones. Smaller
-// values measured fresher frames on a slow link (16 KiB: 160 ms median age,
-// 4 KiB: 120 ms, at 200 KB/s and 30 frames a second).
+// unsent in it; the rest of a part waits in the viewer's own copy. Whether
+// a new part goes at all is decided by what the kernel still holds (see
+// viewer_output::drained): this only keeps a part that cannot go at once
+// out of the kernel's queue, where it could no longer be dropped.
 constexpr int kNotSentLowWater = 4096;
 
 // How often a refusal for want of descriptors is logged.

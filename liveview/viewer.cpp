@@ -49,7 +49,8 @@ bool viewer::wants_input() const {
 }
 
 void viewer::read_input(int64_t now_ms) {
-    char scratch[512];
+    // Requests are small: they are read here and only what came is kept.
+    char scratch[2048];
     const bool local_request = protocol == viewer_protocol::local && phase == viewer_phase::request;
     const bool http_request = protocol == viewer_protocol::http && phase != viewer_phase::streaming;
     char* into = scratch;
@@ -58,17 +59,14 @@ void viewer::read_input(int64_t now_ms) {
         into = line_ + line_used_;
         room = sizeof line_ - line_used_;
     } else if (http_request) {
-        const size_t used = request_.size();
-        room = kMaxRequestHead - std::min(used, kMaxRequestHead);
-        request_.resize(used + room);
-        into = request_.data() + used;
-    }
-    const ssize_t got = room == 0 ? 0 : read(out.fd(), into, room);
-    if (http_request) {
-        request_.resize(request_.size() - room + (got > 0 ? static_cast<size_t>(got) : 0));
+        room = std::min(room, kMaxRequestHead - std::min(request_.size(), kMaxRequestHead));
         if (room == 0) {
             return;
         }
+    }
+    const ssize_t got = room == 0 ? 0 : read(out.fd(), into, room);
+    if (http_request && got > 0) {
+        request_.insert(request_.end(), scratch, scratch + got);
     }
     if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
         return;
@@ -171,5 +169,5 @@ int64_t viewer::stalled_since_ms() const {
     if (phase == viewer_phase::request) {
         return since_ms_;
     }
-    return out.busy() ? out.last_progress_ms() : -1;
+    return out.busy() || out.held() ? out.last_progress_ms() : -1;
 }

@@ -93,7 +93,7 @@ class viewer {
         return phase == viewer_phase::waiting || phase == viewer_phase::streaming;
     }
     // Since when it has stood still: its request unread, or its output not
-    // taken.
+    // taken (a rest waiting, or older bytes its peer does not read).
     [[nodiscard]] int64_t stalled_since_ms() const;
     // Whether it has been answered before (an idle kept-alive connection).
     [[nodiscard]] bool answered_before() const { return answered_; }

@@ -335,11 +335,12 @@ def test_snapshots_on_a_kept_connection(http):
     assert http.streamons() == 1
 
 
-def test_a_slow_viewer_gets_fresh_frames(board, http):
-    # A link that carries about 200 KB a second, for parts of about 14 KB
+@pytest.mark.parametrize("rcvbuf", [8192, None], ids=["small buffer", "default buffer"])
+def test_a_slow_viewer_gets_fresh_frames(board, http, rcvbuf):
+    # A reader that takes about 200 KB a second, for parts of about 14 KB
     # at 30 frames a second: most frames cannot go, and those that do must
-    # not wait behind the others.
-    viewer = http.open(get("/stream"), rcvbuf=8192)
+    # not wait behind the others, in the kernel or in the reader's buffer.
+    viewer = http.open(get("/stream"), rcvbuf=rcvbuf)
     viewer.settimeout(bound(board, 30))
     body, ages, read_at = b"", [], {}
     started = time.monotonic()

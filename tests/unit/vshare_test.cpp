@@ -121,6 +121,41 @@ TEST(ViewerOutput, AGoneClientIsReportedWithoutASignal) {
     EXPECT_EQ(out.send({&part, 1}, 1), send_result::gone);  // EPIPE, not SIGPIPE
 }
 
+// Whether a TCP viewer's next part would wait behind older bytes.
+struct backlog_case {
+    const char* name;
+    socket_backlog backlog;
+    bool old_bytes;
+};
+
+class OldBytes : public testing::TestWithParam<backlog_case> {};
+
+TEST_P(OldBytes, DecideWhetherTheNextPartWaits) {
+    EXPECT_EQ(holds_old_bytes(GetParam().backlog), GetParam().old_bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Backlogs, OldBytes,
+    testing::Values(backlog_case{"AllOutWindowWide", {0, 0, 65536, 65536, 0}, false},
+                    backlog_case{"AHeadStillUnsent", {300, 0, 65536, 65536, 0}, false},
+                    backlog_case{"APartUnsent", {40000, 0, 65536, 65536, 1000}, true},
+                    backlog_case{"APartUnackedOnASlowLink", {0, 30000, 65536, 65536, 1000}, true},
+                    backlog_case{"APeerWithAFullBuffer", {0, 0, 0, 16384, 1000}, true},
+                    backlog_case{"AHalfOpenWindowJustAfterAPart", {0, 0, 40000, 65536, 100}, true},
+                    backlog_case{
+                        "AHalfOpenWindowLongAfterAPart", {0, 0, 40000, 65536, 1000}, false},
+                    backlog_case{"ANarrowWindowLongAfterAPart", {0, 0, 20000, 65536, 5000}, true}),
+    [](const testing::TestParamInfo<backlog_case>& each) { return each.param.name; });
+
+TEST(ViewerOutput, AUnixSocketIsNeverHeldBack) {
+    socket_pair sockets;
+    viewer_output out(std::move(sockets.server), 0);
+    const std::string big = pattern(300000, '0');
+    const iovec part = piece(big);
+    ASSERT_EQ(out.send({&part, 1}, 100), send_result::pending);
+    EXPECT_TRUE(out.drained(200));
+}
+
 // --- the request line ---------------------------------------------------------
 
 struct client_viewer {
