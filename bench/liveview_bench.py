@@ -73,6 +73,20 @@ SERVER_NAMES = {"vshare": "vshare http", "cgi": "cgi relay", "ustreamer": "ustre
 
 # ---------------------------------------------------------------- the viewers
 
+
+def make_cgi_site(www, vshare, sock, log):
+    """The board's web root for another web server, as the package installs it:
+    the CGI scripts with this build's vshare relaying from `sock`."""
+    (www / "cgi-bin").mkdir(parents=True, exist_ok=True)
+    for script in ("stream", "snapshot"):
+        text = (ROOT / "liveview" / "www" / "cgi-bin" / f"{script}.in").read_text()
+        lines = [line.replace("@CAMBOARD_VSHARE@", str(vshare)) + (f" -socket {sock}"
+                 if line.startswith("exec ") else "") for line in text.splitlines()]
+        lines.insert(1, f"exec 2>>{log}")
+        target = www / "cgi-bin" / script
+        target.write_text("\n".join(lines) + "\n")
+        target.chmod(0o755)
+
 class Viewer:
     """One HTTP viewer of a multipart stream: parses heads, counts bodies."""
 
@@ -493,10 +507,8 @@ class Server:
                     raise RuntimeError("vshare did not make its socket")
                 time.sleep(0.05)
             www = self.simdir / "www"
-            subprocess.run(["sh", str(ROOT / "demo" / "make_site.sh"), str(www),
-                            str(self.build / "bin" / "vshare"),
-                            str(self.simdir / "vshare.sock"), str(self.simdir / "relay.log")],
-                           check=True)
+            make_cgi_site(www, self.build / "bin" / "vshare", self.simdir / "vshare.sock",
+                          self.simdir / "relay.log")
             clean = {k: v for k, v in os.environ.items()
                      if not k.startswith("BOARDSIM_") and k != "LD_PRELOAD"}
             proc = self.spawn(["busybox", "httpd", "-f", "-p", f"127.0.0.1:{self.port}",
