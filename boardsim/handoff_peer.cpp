@@ -174,9 +174,13 @@ void log_query(const peer& p, uint8_t index) {
     query.type = 1;
     query.memory = 1;
     if (ioctl(p.device, abi::QUERYBUF, &query) == 0) {
+        // Microseconds zero-padded, so the stamp reads as the decimal it is.
+        char stamp[40];
+        std::snprintf(stamp, sizeof stamp, "%lld.%06lld", static_cast<long long>(query.tv_sec),
+                      static_cast<long long>(query.tv_usec));
         log_line("peer query " + std::to_string(index) + " sequence=" +
                  std::to_string(query.sequence) + " bytesused=" + std::to_string(query.bytesused) +
-                 " time=" + std::to_string(query.tv_sec) + "." + std::to_string(query.tv_usec));
+                 " time=" + stamp);
     }
 }
 
