@@ -29,7 +29,7 @@ arm=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf libjpeg62-turbo-dev:armhf
 # and their dependencies with dpkg-shlibdeps (dpkg-dev), which for armhf reads
 # the shlibs of the armhf libraries themselves, the C++ run-time's included;
 # lintian checks the result.
-package=(dpkg-dev file lintian libstdc++6:armhf)
+package=(dpkg-dev debhelper file lintian libstdc++6:armhf)
 # The board's userland: an armhf Debian root made by debootstrap and run
 # through qemu-user-static's binfmt_misc entry (binfmt-support registers it;
 # only a recommendation of qemu-user-static). qemu-user-static does not
