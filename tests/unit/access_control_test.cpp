@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -33,7 +34,11 @@ struct temporary_directory {
         char name[] = "/tmp/access_control_test.XXXXXX";
         path = mkdtemp(name) != nullptr ? name : "";
     }
-    ~temporary_directory() { std::system(("rm -rf " + path).c_str()); }
+    ~temporary_directory() {
+        std::error_code ignored;
+        if (!path.empty())
+            std::filesystem::remove_all(path, ignored);
+    }
     [[nodiscard]] std::string file(const char* name) const { return path + "/" + name; }
 };
 
