@@ -102,7 +102,7 @@ def make_root():
     root = Root(tempfile.mkdtemp(prefix="camboard-board.", dir="/var/tmp"))
     subprocess.run(["tar", "-C", str(root.path), "-xf", tar], check=True, timeout=600)
     # The root directory is everyone's "/": the live view's server, running
-    # as www-data, must be able to enter it.
+    # as a user of its own, must be able to enter it.
     root.path.chmod(0o755)
     return root
 
@@ -190,8 +190,8 @@ class Sim:
     def __init__(self, root, name):
         self.root = root
         self.dir = f"/var/lib/boardsim/{name}"
-        # Writable by the live view's CGI scripts, which run as www-data.
-        assert root.run(f"install -d -o www-data -g video {self.dir}").returncode == 0
+        # Writable by the live view's server, which runs as a user of its own.
+        assert root.run(f"install -d -o camboard-view -g video {self.dir}").returncode == 0
         self.env = {"LD_PRELOAD": f"{SIMULATOR}/libboardsim.so", "BOARDSIM_DIR": self.dir}
 
     def run(self, args, **kwargs):

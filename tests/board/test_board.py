@@ -5,6 +5,7 @@ live view served by vshare, and the register and module tools."""
 
 import os
 import re
+import shlex
 import signal
 import socket
 import subprocess
@@ -128,11 +129,41 @@ def free_port():
 
 
 def unit_settings(board, unit):
-    """The [Service] settings of an installed systemd unit, as a dict."""
+    """The [Service] settings of an installed systemd unit, as a dict of
+    lists (a key may come more than once)."""
     text = (board.path / "lib/systemd/system" / unit).read_text()
     service = text.split("[Service]\n", 1)[1].split("\n[", 1)[0]
-    return dict(line.split("=", 1) for line in service.splitlines()
-                if line and not line.startswith("#"))
+    settings = {}
+    for line in service.splitlines():
+        if line and not line.startswith("#"):
+            key, value = line.split("=", 1)
+            settings.setdefault(key, []).append(value)
+    return settings
+
+
+def command_line(board, settings):
+    """ExecStart as systemd runs it: the variables of Environment= and then
+    of the EnvironmentFile= (in the root) put in, ${NAME} as one word and
+    $NAME as the words of its value."""
+    variables = {}
+    for line in settings.get("Environment", []):
+        variables.update(word.split("=", 1) for word in shlex.split(line))
+    for path in settings.get("EnvironmentFile", []):
+        file = board.path / path.lstrip("-/")
+        if file.exists():
+            for line in file.read_text().splitlines():
+                if "=" in line and not line.lstrip().startswith("#"):
+                    key, value = line.split("=", 1)
+                    variables[key.strip()] = " ".join(shlex.split(value))
+    words = []
+    for word in settings["ExecStart"][-1].split():
+        if word.startswith("${"):
+            words.append(variables[word[2:-1]])
+        elif word.startswith("$"):
+            words += variables.get(word[1:], "").split()
+        else:
+            words.append(word)
+    return words
 
 
 class LiveView:
@@ -148,18 +179,20 @@ class LiveView:
 
     def __init__(self, board, sim, log):
         self.board, self.sim = board, sim
-        vshare = unit_settings(board, "camboard-vshare.service")
+        vshare = {k: v[-1] for k, v in unit_settings(board, "camboard-vshare.service").items()}
+        self.user = vshare["User"]
         user = f"{vshare['User']}:{vshare['Group']}"
         assert f"/run/{vshare['RuntimeDirectory']}" == f"/{self.RUNTIME}"
         assert f"/var/lib/{vshare['StateDirectory']}" == f"/{self.STATE}"
-        assert board.run(f"install -d -o {vshare['User']} -g {vshare['Group']} /{self.RUNTIME}; "
-                         f"install -d -m 0700 -o {vshare['User']} -g {vshare['Group']} "
-                         f"/{self.STATE}").returncode == 0
+        # The package made the state directory; systemd would make the
+        # runtime directory.
+        assert board.run(f"install -d -o {vshare['User']} -g {vshare['Group']} "
+                         f"/{self.RUNTIME}").returncode == 0
         self.port = free_port()
         self.log = log
         with log.open("wb") as stderr:
-            self.sharer = board.popen(vshare["ExecStart"].split()
-                                      + ["-listen", f"127.0.0.1:{self.port}"],
+            command = command_line(board, unit_settings(board, "camboard-vshare.service"))
+            self.sharer = board.popen(command + ["-listen", f"127.0.0.1:{self.port}"],
                                       env=sim.env, user=user, start_new_session=True,
                                       stdout=subprocess.DEVNULL, stderr=stderr)
         password = board.path / self.STATE / "admin.password"
@@ -207,7 +240,7 @@ class LiveView:
         except ProcessLookupError:
             pass
         self.sharer.wait(timeout=10)
-        self.board.run(f"rm -rf /{self.RUNTIME} /{self.STATE}")
+        self.board.run(f"rm -rf /{self.RUNTIME} /{self.STATE}/*")
 
 
 @pytest.fixture
@@ -284,7 +317,7 @@ def test_snapshot_delivers_one_whole_jpeg_picture(liveview, tmp_path):
     assert picture_size(body, tmp_path) == "640,480"
 
 
-def test_live_view_runs_as_www_data(liveview, sim):
+def test_live_view_runs_as_its_own_user(liveview, sim):
     assert liveview.get("/snapshot")[0].split()[1] == "200"
     # Its first start made a login of its own, for its user alone.
     assert liveview.get("/snapshot", login=False)[0].split()[1] == "401"
@@ -292,13 +325,14 @@ def test_live_view_runs_as_www_data(liveview, sim):
             f"whose password is in /{liveview.STATE}/admin.password") in liveview.log.read_text()
     listing = liveview.board.run(f"stat -c '%n %U %a' /{liveview.STATE}/users "
                                  f"/{liveview.STATE}/admin.password").stdout
-    assert listing == (f"/{liveview.STATE}/users www-data 600\n"
-                       f"/{liveview.STATE}/admin.password www-data 600\n")
+    assert liveview.user == "camboard-view"
+    assert listing == (f"/{liveview.STATE}/users camboard-view 600\n"
+                       f"/{liveview.STATE}/admin.password camboard-view 600\n")
     # The simulator's files were made by vshare and the vcapture it started,
     # run as the unit's user.
-    www_data = liveview.board.run("id -u www-data").stdout.strip()
+    uid = liveview.board.run(f"id -u {liveview.user}").stdout.strip()
     made = list(sim.path("").iterdir())
-    assert made and {str(f.stat().st_uid) for f in made} == {www_data}
+    assert made and {str(f.stat().st_uid) for f in made} == {uid}
 
 
 class Viewer:
@@ -337,9 +371,9 @@ def test_streams_at_once_and_a_snapshot_share_one_capture(liveview, tmp_path):
     assert picture_size(snapshot, tmp_path) == "640,480"
     # One vcapture, started by vshare as the unit's user, serves them all.
     assert len(capturing) == 1
-    www_data = liveview.board.run("id -u www-data").stdout.strip()
+    uid = liveview.board.run(f"id -u {liveview.user}").stdout.strip()
     status_lines = (Path(f"/proc/{capturing[0]}/status")).read_text().splitlines()
-    assert [l.split()[1] for l in status_lines if l.startswith("Uid:")] == [www_data]
+    assert [l.split()[1] for l in status_lines if l.startswith("Uid:")] == [uid]
     seqs = [[sequence_number(p, tmp_path) for p in pictures] for pictures in streams]
     for numbers in seqs:
         assert numbers == sorted(numbers) and len(set(numbers)) == len(numbers), seqs
