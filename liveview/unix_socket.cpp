@@ -15,6 +15,11 @@ namespace {
 // started together): none waits for room in the queue.
 constexpr int kBacklog = SOMAXCONN;
 
+// The relay runs as the web server's user, which shares only the group
+// with the server; the server's own umask (0077 under systemd) would shut
+// it out.
+constexpr mode_t kSocketMode = 0660;
+
 // The address of `path`; false when the path does not fit.
 bool address_of(const char* path, sockaddr_un* address) {
     *address = {};
@@ -69,8 +74,14 @@ bool listening_socket::open(const char* path) {
         unlink(path);
     }
     const auto* any = reinterpret_cast<const sockaddr*>(&address);
-    if (bind(fd_.get(), any, sizeof address) != 0 || listen(fd_.get(), kBacklog) != 0) {
+    if (bind(fd_.get(), any, sizeof address) != 0) {
         error(0, errno, "can't listen on %s", path);
+        fd_.reset();
+        return false;
+    }
+    if (chmod(path, kSocketMode) != 0 || listen(fd_.get(), kBacklog) != 0) {
+        error(0, errno, "can't listen on %s", path);
+        unlink(path);
         fd_.reset();
         return false;
     }

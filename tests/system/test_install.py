@@ -15,6 +15,7 @@ PROGRAMS = ["vcapture", "vshare", "sensreg", "sensdump", "isptune", "fdiv"]
 PAGES = ["man1/vcapture.1", "man1/vshare.1", "man1/fdiv.1", "man7/vxrate.7", "man8/sensreg.8",
          "man8/sensdump.8", "man8/isptune.8"]
 WWW = "share/camboard-liveview/www"
+GENERATOR = "lib/systemd/system-generators/camboard-liveview-generator"
 
 
 def cache(build, name):
@@ -37,8 +38,10 @@ def expected_files(build):
         + [f"{libdir}/gstreamer-1.0/libgst_vxrate.so"]
         + [f"{WWW}/index.html", f"{WWW}/live.css", f"{WWW}/live.js",
            f"{WWW}/cgi-bin/stream", f"{WWW}/cgi-bin/snapshot",
-           "etc/camboard-liveview/httpd.conf", "lib/systemd/system/camboard-vshare.service",
-           "lib/systemd/system/camboard-vshare.socket", "share/doc/camboard-liveview/README"])
+           "etc/camboard-liveview/httpd.conf", "etc/default/camboard-liveview",
+           "lib/systemd/system/camboard-vshare.service",
+           "lib/systemd/system/camboard-vshare.socket", GENERATOR,
+           "share/doc/camboard-liveview/README"])
 
 
 def install(build, prefix, *options):
@@ -70,7 +73,7 @@ def test_programs_are_executable_and_pages_readable(build, tmp_path):
     executables = {str(p.relative_to(prefix)) for p in prefix.rglob("*")
                    if p.is_file() and os.access(p, os.X_OK)}
     assert executables == {f"bin/{p}" for p in PROGRAMS} | {
-        f"{WWW}/cgi-bin/stream", f"{WWW}/cgi-bin/snapshot"}
+        f"{WWW}/cgi-bin/stream", f"{WWW}/cgi-bin/snapshot", GENERATOR}
     assert "\n.TH VCAPTURE 1 " in (prefix / "share/man/man1/vcapture.1").read_text()
 
 
@@ -151,7 +154,9 @@ def test_vshare_service_takes_port_80_from_its_socket_and_runs_as_the_live_views
     settings = dict(service["Service"])
     assert {key: settings[key] for key in ("ExecStart", "User", "Group", "RuntimeDirectory",
                                            "StateDirectory", "StateDirectoryMode")} == {
-        "ExecStart": f"{bindir}/vshare", "User": "www-data", "Group": "video",
+        "ExecStart": f"{bindir}/vshare -size ${{CAPTURE_WIDTH}} ${{CAPTURE_HEIGHT}} "
+                     "-fps ${CAPTURE_FPS} -qscale ${CAPTURE_QUALITY} $VSHARE_OPTIONS",
+        "User": "camboard-view", "Group": "video",
         "RuntimeDirectory": "camboard-liveview", "StateDirectory": "camboard-liveview",
         "StateDirectoryMode": "0700"}
     assert ("Also", "camboard-vshare.socket") in service["Install"]

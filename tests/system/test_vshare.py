@@ -48,7 +48,7 @@ def own_lines(stderr):
 class Share:
     """A vshare server on one simulated board, with this build's vcapture."""
 
-    def __init__(self, board, tmp_path, *args, settings=None):
+    def __init__(self, board, tmp_path, *args, settings=None, umask=-1):
         self.board = board
         self.socket = tmp_path / "live" / "vshare.sock"
         self.socket.parent.mkdir(exist_ok=True)
@@ -58,7 +58,8 @@ class Share:
                                     "-vcapture", self.vcapture(tmp_path), *args,
                                     settings=self.settings)
         with open(self.errors, "wb") as err:
-            self.proc = subprocess.Popen(*cmd, **kwargs, stdout=subprocess.DEVNULL, stderr=err)
+            self.proc = subprocess.Popen(*cmd, **kwargs, stdout=subprocess.DEVNULL, stderr=err,
+                                         umask=umask)
         deadline = time.time() + bound(board, 30)
         while "vshare: listening on " not in self.stderr():
             assert self.proc.poll() is None, self.stderr()
@@ -442,6 +443,12 @@ def test_sigterm_answers_a_client_whose_request_has_not_come(board, share):
         assert share.stop() == 0
         assert receive_all(s) == UNAVAILABLE
     assert share.captures() == []
+
+
+def test_the_socket_admits_the_group_whatever_the_umask(board, share_factory):
+    # The relay runs as the web server's user, in the server's group only.
+    share = share_factory(umask=0o077)
+    assert stat.S_IMODE(share.socket.stat().st_mode) == 0o660
 
 
 @pytest.mark.parametrize("sig", [signal.SIGINT, signal.SIGTERM])
