@@ -117,7 +117,7 @@ def test_install_upgrade_remove_purge(board, tmp_path):
     assert board.run(f"stat -c '%U %a' /{STATE}") == "camboard-view 700\n"
 
     # What the administrator and the server made: a changed setting, a login.
-    board.run(f"sed -i 's/^LISTEN_PORT=.*/LISTEN_PORT=8080/' /{SETTINGS}")
+    board.run(f"echo LISTEN_PORT=8080 >>/{SETTINGS}")
     login = subprocess.run(board.root.command(["vshare", "-passwd", "admin"],
                                               user="camboard-view:video"),
                            input=b"secret\n", capture_output=True, timeout=120)
