@@ -7,6 +7,7 @@ the root), behind /run/systemd/system, which tells the scripts that systemd
 runs. The installed service's exposure, as systemd rates its sandbox, is
 printed."""
 
+import os
 import shutil
 import subprocess
 from pathlib import Path
@@ -39,6 +40,14 @@ case $verb in
         done
         echo disabled; exit 1 ;;
     is-active) for unit in $units; do [ -e /run/active-units/"$unit" ] || exit 3; done ;;
+    preset)
+        # The default preset enables: the unit's WantedBy= links.
+        for unit in $units; do
+            for target in $(sed -n 's/^WantedBy=//p' /lib/systemd/system/"$unit"); do
+                mkdir -p /etc/systemd/system/"$target".wants
+                ln -sf /lib/systemd/system/"$unit" /etc/systemd/system/"$target".wants/"$unit"
+            done
+        done ;;
     start | restart) for unit in $units; do touch /run/active-units/"$unit"; done ;;
     stop) for unit in $units; do rm -f /run/active-units/"$unit"; done ;;
 esac
@@ -76,7 +85,10 @@ def board(request):
     try:
         mount(root)
         (root.path / "run/systemd/system").mkdir(parents=True)
-        systemctl = root.path / "usr/local/bin/systemctl"
+        # Where apt's dpkg finds it (apt leaves /usr/local out of its PATH);
+        # the root has no systemd of its own.
+        systemctl = root.path / "usr/bin/systemctl"
+        assert not systemctl.exists()
         systemctl.write_text(SYSTEMCTL)
         systemctl.chmod(0o755)
         yield Board(root, packages)
@@ -108,9 +120,10 @@ def test_install_upgrade_remove_purge(board, tmp_path):
     # Installing makes the user, enables and starts the socket (the service
     # waits for the first connection) and the state directory.
     install_packages(board.root, board.packages)
-    assert board.requests() == ["daemon-reload", f"start {SOCKET}", "daemon-reload"]
+    assert board.requests() == [f"preset {SERVICE}", f"preset {SOCKET}", "daemon-reload",
+                                f"start {SOCKET}"]
     assert board.active() == [SOCKET]
-    assert (board.root.path / ENABLED).resolve(strict=False) == Path(f"/{UNITS}/{SOCKET}")
+    assert os.readlink(board.root.path / ENABLED) == f"/{UNITS}/{SOCKET}"
     user = board.run("getent passwd camboard-view").strip().split(":")
     assert int(user[2]) < 1000 and user[5:] == [f"/{STATE}", "/usr/sbin/nologin"]
     assert "video" in board.run("id -nG camboard-view").split()
@@ -124,22 +137,22 @@ def test_install_upgrade_remove_purge(board, tmp_path):
     assert login.returncode == 0, login.stderr
     assert board.exists(f"{STATE}/users")
 
-    # An upgrade restarts the socket, and the service if it runs, and keeps
-    # the administrator's settings and the logins.
+    # An upgrade restarts the socket, and the service if it runs (a viewer
+    # has connected), and keeps the administrator's settings and the logins.
+    (board.root.path / "run/active-units" / SERVICE).touch()
     version = newer(board, tmp_path)
     board.run("DEBIAN_FRONTEND=noninteractive apt-get install -y -q /tmp/newer/*.deb",
               timeout=1200)
     assert board.run("dpkg-query -W -f '${Version}' camboard-liveview") == f"{version}+1"
-    assert board.requests() == ["daemon-reload", "daemon-reload", f"restart {SOCKET}",
-                                "daemon-reload", f"try-restart {SERVICE}"]
-    assert board.active() == [SOCKET]
+    assert board.requests() == ["daemon-reload", f"restart {SERVICE} {SOCKET}"]
+    assert board.active() == [SERVICE, SOCKET]
     assert "LISTEN_PORT=8080\n" in (board.root.path / SETTINGS).read_text()
     assert board.exists(f"{STATE}/users") and board.exists(ENABLED)
 
-    # Removing stops the socket (and with it the service, which requires it)
-    # and keeps the configuration and the state for a reinstall.
+    # Removing stops the service and the socket, and keeps the configuration
+    # and the state for a reinstall.
     board.run("dpkg -r camboard-liveview")
-    assert board.requests() == [f"stop {SOCKET}", "daemon-reload"]
+    assert board.requests() == [f"stop {SERVICE} {SOCKET}", "daemon-reload"]
     assert board.active() == []
     assert not board.exists(f"{UNITS}/{SOCKET}")
     assert board.exists(SETTINGS) and board.exists(f"{STATE}/users")
