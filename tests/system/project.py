@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: MIT
-"""The project's version, as CMakeLists.txt sets it: what --version prints."""
+"""The project's version, the newest entry of debian/changelog: what
+--version prints."""
 
 import re
 from pathlib import Path
 
-VERSION = re.search(r"^project\(camboard VERSION (\S+)",
-                    (Path(__file__).parents[2] / "CMakeLists.txt").read_text(), re.M).group(1)
+VERSION = re.match(r"camboard \(([0-9.]+)\) ",
+                   (Path(__file__).parents[2] / "debian/changelog").read_text()).group(1)
