@@ -22,7 +22,7 @@ packages=(cmake ninja-build g++ git googletest python3 python3-pytest pkg-config
           gcc-arm-linux-gnueabihf linux-libc-dev-armhf-cross libc6-dev-armhf-cross qemu-user
           libgstreamer1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
           gstreamer1.0-plugins-good libjpeg62-turbo-dev ffmpeg busybox chromium firefox-esr
-          ustreamer v4l-utils man-db groff-base libcrypt-dev)
+          ustreamer v4l-utils man-db groff-base libcrypt-dev systemd)
 arm=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf libjpeg62-turbo-dev:armhf
      libcrypt-dev:armhf)
 # The Debian packages: CPack's DEB generator finds the binaries with file(1)
