@@ -339,7 +339,10 @@ def test_relay_head_without_a_server(board, tmp_path):
 def test_the_http_face_in_an_outage(board, share_factory, tmp_path):
     share = share_factory(*SIZE, "-listen", "127.0.0.1:0", "-no-auth", "-users",
                           str(tmp_path / "users"), settings={"open_errno": "ENODEV"})
-    port = int(re.search(r"vshare: listening on 127\.0\.0\.1:(\d+)\n", share.stderr()).group(1))
+    # The unix socket's line comes first; the port's may follow a moment later.
+    listening = lambda: re.search(r"vshare: listening on 127\.0\.0\.1:(\d+)\n", share.stderr())
+    wait_until(listening, bound(board, 30), "no TCP port")
+    port = int(listening().group(1))
     state = lambda: json.loads(http_site.get(port, "/state")[2])["capture"]
     with socket.create_connection(("127.0.0.1", port), timeout=bound(board, 60)) as s:
         s.sendall(b"GET /stream HTTP/1.1\r\nHost: cam\r\n\r\n")
