@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "line_lock.h"
@@ -19,6 +20,8 @@ namespace {
 
 // The descriptor that holds the line's lock for the run; -1 without one.
 int lineLock = -1;
+// Why the last commInit failed, for commInitFailed.
+int openError = 0;
 
 long long monotonic_ms() {
     timespec now{};
@@ -67,6 +70,7 @@ int commInit() {
     // pending input, which may be another run's answer.
     lineLock = lineTake(kModulePortPath, kLineWaitMs);
     if (lineLock < 0 && errno == EBUSY) {
+        openError = EBUSY;
         report_line_busy();
         return -1;
     }
@@ -75,6 +79,7 @@ int commInit() {
         if (lineLock < 0) {
             cssl_open(kModulePortPath, nullptr, 0, 38400, 0, 8, 1);  // fails as the take did
         }
+        openError = errno;
         std::printf("!!!%s\n", cssl_error_message());
         lineGive(lineLock);
         lineLock = -1;
@@ -86,6 +91,15 @@ int commInit() {
     // Programs that take no lock are kept out too (all but root's).
     ioctl(modulePort->fd, TIOCEXCL);
     return 0;
+}
+
+void commInitFailed() {
+    std::printf("commInit  Error\n");
+    std::fflush(stdout);
+    if (openError != EBUSY) {
+        std::fprintf(stderr, "isptune: cannot open %s: %s\n", kModulePortPath,
+                     openError != 0 ? std::strerror(openError) : "failed");
+    }
 }
 
 void commClose() {

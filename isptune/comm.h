@@ -29,6 +29,10 @@ extern bool moduleAnswerLost;
 // and sets it up; 0, or -1 after saying why on standard output (the port
 // cannot be opened) or standard error (another process keeps the line).
 int commInit();
+// Says that commInit failed: "commInit  Error" on standard output, where
+// scripts read it, then which line and why on standard error (unless another
+// process keeps the line: commInit has said so already).
+void commInitFailed();
 // Waits for a late answer to pass when one was lost, then gives the line its
 // settings back and lets the next user have it.
 void commClose();

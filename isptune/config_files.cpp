@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <span>
 
 #include "comm.h"
@@ -93,17 +94,26 @@ void sendProperties(std::span<const int32_t> numbers) {
     }
 }
 
+// "Cannot open PATH file" on standard output, where scripts read it, and
+// why on standard error (errno of the failed open).
+void reportCannotOpen(const char* path) {
+    const int reason = errno;
+    std::printf("Cannot open %s file\n", path);
+    std::fflush(stdout);
+    std::fprintf(stderr, "isptune: cannot open %s: %s\n", path, std::strerror(reason));
+}
+
 }  // namespace
 
 void readConf() {
     // The saved configuration is replaced only by a complete new one.
     ReplacementFile conf(kConfPath);
     if (conf.file() == nullptr) {
-        std::printf("Cannot open %s file\n", kConfPath);
+        reportCannotOpen(kConfPath);
         return;
     }
     if (commInit() != 0) {
-        std::printf("commInit  Error\n");
+        commInitFailed();
         return;
     }
     const bool complete = saveProperties(conf.file());
@@ -119,11 +129,11 @@ void writeConf(bool restoreDefaults) {
     const char* path = restoreDefaults ? kDefaultConfPath : kConfPath;
     FILE* file = std::fopen(path, "r");
     if (file == nullptr) {
-        std::printf("Cannot open %s file\n", path);
+        reportCannotOpen(path);
         return;
     }
     if (commInit() != 0) {
-        std::printf("commInit  Error\n");
+        commInitFailed();
         std::fclose(file);
         return;
     }

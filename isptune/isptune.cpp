@@ -3,9 +3,7 @@
 // saves and loads its whole configuration, and clears its on-screen text.
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "comm.h"
 #include "command_line.h"
@@ -50,18 +48,8 @@ void settleStandardOutput() {
 int main(int argc, char* argv[]) {
     settleStandardOutput();
     const CommandLine commandLine = parseCommandLine(argc, argv);
-    errno = 0;
     if (const int result = commInit(); result != 0) {
-        const int reason = errno;
-        std::printf("commInit  Error\n");
-        // Scripts read the line above; a person needs to know which line
-        // failed and why. A line another process keeps has been reported
-        // already, with who keeps it.
-        std::fflush(stdout);
-        if (reason != EBUSY) {
-            std::fprintf(stderr, "isptune: cannot open %s: %s\n", kModulePortPath,
-                         reason != 0 ? std::strerror(reason) : "failed");
-        }
+        commInitFailed();
         return result;
     }
     if (commandLine.clearOsd) {

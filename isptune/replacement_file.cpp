@@ -98,7 +98,9 @@ bool resolveLinks(const char* path, std::string* resolved) {
 
 ReplacementFile::ReplacementFile(const char* path) {
     if (resolveLinks(path, &target_) && !open()) {
+        const int reason = errno;  // for the caller's report, past the clean-up
         discard();
+        errno = reason;
     }
 }
 

@@ -129,11 +129,23 @@ class TestCommandLine:
         isptune(board, "--read", "--wb")
         assert "pixim termios 38400 8N1 raw vmin=1 vtime=0 cread clocal" in board.trace()
 
-    def test_no_module_port(self, board):
-        result = board.run("isptune", "--read", "--wb")
-        assert (result.returncode, result.stdout, result.stderr) == (
-            255, b"!!!cssl: cannot open file\ncommInit  Error\n",
-            b"isptune: cannot open /dev/ttymxc2: No such file or directory\n")
+    # What a script reads stays as it was; a person also learns which file
+    # or line could not be opened, and why.
+    @pytest.mark.parametrize("args, files, status, stdout, what", [
+        (["--read", "--wb"], [], 255, "!!!cssl: cannot open file\ncommInit  Error\n",
+         "/dev/ttymxc2"),
+        (["--readconf"], [], 0, "!!!cssl: cannot open file\ncommInit  Error\n", "/dev/ttymxc2"),
+        (["--writeconf"], ["pixim.conf"], 0, "!!!cssl: cannot open file\ncommInit  Error\n",
+         "/dev/ttymxc2"),
+        (["--writeconf"], [], 0, "Cannot open /etc/pixim.conf file\n", "/etc/pixim.conf"),
+        (["--restore"], [], 0, "Cannot open /etc/piximdef.conf file\n", "/etc/piximdef.conf"),
+    ])
+    def test_what_cannot_be_opened(self, board, args, files, status, stdout, what):
+        for name in files:
+            write_conf(board, name, "1\n")
+        result = board.run("isptune", *args)
+        assert (result.returncode, result.stdout.decode(), result.stderr.decode()) == (
+            status, stdout, f"isptune: cannot open {what}: No such file or directory\n")
 
     # Answers and refusals of the command line itself: the module hears nothing.
     @pytest.mark.parametrize("args, status, stdout, stderr", [
@@ -238,7 +250,7 @@ class TestConfigurationFiles:
         assert isptune(board, "--restore", "--gamma") == (0, "")
         assert len(module.requests()) == 19
 
-    def test_missing_files(self, board, module):
+    def test_missing_files_open_no_link(self, board, module):
         assert isptune(board, "--restore") == (0, "Cannot open /etc/piximdef.conf file\n")
         assert isptune(board, "--writeconf") == (0, "Cannot open /etc/pixim.conf file\n")
         assert module.frames() == []
