@@ -25,10 +25,11 @@ packages=(cmake ninja-build g++ git googletest python3 python3-pytest pkg-config
           ustreamer v4l-utils man-db groff-base libcrypt-dev systemd)
 arm=(g++-arm-linux-gnueabihf libgstreamer1.0-dev:armhf libjpeg62-turbo-dev:armhf
      libcrypt-dev:armhf)
-# The Debian packages: dpkg-buildpackage with debhelper; dpkg-shlibdeps reads
+# The Debian packages: dpkg-buildpackage with debhelper (it insists on
+# build-essential, for a cross build too); dpkg-shlibdeps reads
 # the shlibs of the armhf libraries themselves for the board's, the C++
 # run-time's included; lintian checks the result.
-package=(dpkg-dev debhelper file lintian libstdc++6:armhf)
+package=(build-essential dpkg-dev debhelper file lintian libstdc++6:armhf)
 # The board's userland: an armhf Debian root made by debootstrap and run
 # through qemu-user-static's binfmt_misc entry (binfmt-support registers it;
 # only a recommendation of qemu-user-static). qemu-user-static does not
