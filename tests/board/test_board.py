@@ -5,7 +5,6 @@ live view served by vshare, and the register and module tools."""
 
 import os
 import re
-import shlex
 import signal
 import socket
 import subprocess
@@ -17,6 +16,7 @@ from pathlib import Path
 import pytest
 
 import http_site
+from systemd_units import exec_start, unit_settings
 from project import VERSION
 from conftest import PACKAGES, SIMULATOR
 from pictures import ffmpeg_gray, picture_size, sequences_in_gray
@@ -128,42 +128,9 @@ def free_port():
         return s.getsockname()[1]
 
 
-def unit_settings(board, unit):
-    """The [Service] settings of an installed systemd unit, as a dict of
-    lists (a key may come more than once)."""
-    text = (board.path / "lib/systemd/system" / unit).read_text()
-    service = text.split("[Service]\n", 1)[1].split("\n[", 1)[0]
-    settings = {}
-    for line in service.splitlines():
-        if line and not line.startswith("#"):
-            key, value = line.split("=", 1)
-            settings.setdefault(key, []).append(value)
-    return settings
-
-
-def command_line(board, settings):
-    """ExecStart as systemd runs it: the variables of Environment= and then
-    of the EnvironmentFile= (in the root) put in, ${NAME} as one word and
-    $NAME as the words of its value."""
-    variables = {}
-    for line in settings.get("Environment", []):
-        variables.update(word.split("=", 1) for word in shlex.split(line))
-    for path in settings.get("EnvironmentFile", []):
-        file = board.path / path.lstrip("-/")
-        if file.exists():
-            for line in file.read_text().splitlines():
-                if "=" in line and not line.lstrip().startswith("#"):
-                    key, value = line.split("=", 1)
-                    variables[key.strip()] = " ".join(shlex.split(value))
-    words = []
-    for word in settings["ExecStart"][-1].split():
-        if word.startswith("${"):
-            words.append(variables[word[2:-1]])
-        elif word.startswith("$"):
-            words += variables.get(word[1:], "").split()
-        else:
-            words.append(word)
-    return words
+def vshare_unit(board):
+    """camboard-vshare.service's [Service] settings, as (key, value) pairs."""
+    return unit_settings(board.path / "lib/systemd/system/camboard-vshare.service")["Service"]
 
 
 class LiveView:
@@ -179,7 +146,8 @@ class LiveView:
 
     def __init__(self, board, sim, log):
         self.board, self.sim = board, sim
-        vshare = {k: v[-1] for k, v in unit_settings(board, "camboard-vshare.service").items()}
+        service = vshare_unit(board)
+        vshare = dict(service)
         self.user = vshare["User"]
         user = f"{vshare['User']}:{vshare['Group']}"
         assert f"/run/{vshare['RuntimeDirectory']}" == f"/{self.RUNTIME}"
@@ -191,7 +159,8 @@ class LiveView:
         self.port = free_port()
         self.log = log
         with log.open("wb") as stderr:
-            command = command_line(board, unit_settings(board, "camboard-vshare.service"))
+            settings = board.path / vshare["EnvironmentFile"].lstrip("-/")
+            command = exec_start(service, settings.read_text())
             self.sharer = board.popen(command + ["-listen", f"127.0.0.1:{self.port}"],
                                       env=sim.env, user=user, start_new_session=True,
                                       stdout=subprocess.DEVNULL, stderr=stderr)

@@ -11,6 +11,8 @@ import subprocess
 
 import pytest
 
+from systemd_units import unit_settings
+
 PROGRAMS = ["vcapture", "vshare", "sensreg", "sensdump", "isptune", "fdiv"]
 PAGES = ["man1/vcapture.1", "man1/vshare.1", "man1/fdiv.1", "man7/vxrate.7", "man8/sensreg.8",
          "man8/sensdump.8", "man8/isptune.8"]
@@ -124,18 +126,6 @@ def test_live_view_scripts_relay_from_the_installed_vshare_alone(build, tmp_path
         commands = [l for l in text.splitlines() if l and not l.startswith("#")]
         assert commands == [f"exec {bindir}/vshare {command}"]
         assert "boardsim" not in text.lower() and "LD_PRELOAD" not in text
-
-
-def unit_settings(path):
-    """A systemd unit's settings, by section: {section: [(key, value), ...]}."""
-    settings, section = {}, None
-    for line in path.read_text().splitlines():
-        if line.startswith("[") and line.endswith("]"):
-            section = settings.setdefault(line[1:-1], [])
-        elif line and not line.startswith("#"):
-            key, value = line.split("=", 1)
-            section.append((key, value))
-    return settings
 
 
 def test_vshare_service_takes_port_80_from_its_socket_and_runs_as_the_live_views_user(

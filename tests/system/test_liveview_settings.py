@@ -9,7 +9,8 @@ import subprocess
 
 import pytest
 
-from test_install import cache, install, unit_settings
+from systemd_units import exec_start, unit_settings
+from test_install import cache, install
 
 UNITS = "lib/systemd/system"
 GENERATOR = "lib/systemd/system-generators/camboard-liveview-generator"
@@ -22,38 +23,6 @@ def prefix(programs, tmp_path_factory):
     prefix = tmp_path_factory.mktemp("prefix")
     install(programs.bindir.parent, prefix)
     return prefix
-
-
-def environment_file(text):
-    """KEY=value lines as systemd's EnvironmentFile= reads them."""
-    settings = {}
-    for line in text.splitlines():
-        line = line.strip()
-        if line and line[0] not in "#;":
-            key, value = line.split("=", 1)
-            if len(value) >= 2 and value[0] == value[-1] and value[0] in "\"'":
-                value = value[1:-1]
-            settings[key] = value
-    return settings
-
-
-def exec_start(service, settings_text):
-    """The service's command line: its Environment= defaults, overridden by
-    the settings file, expanded the way systemd expands ExecStart=."""
-    environment = {}
-    for key, value in service:
-        if key == "Environment":
-            environment.update(word.split("=", 1) for word in value.split())
-    environment.update(environment_file(settings_text))
-    words = []
-    for word in dict(service)["ExecStart"].split():
-        if word.startswith("${"):
-            words.append(environment[word[2:-1]])
-        elif word.startswith("$"):
-            words += environment[word[1:]].split()
-        else:
-            words.append(word)
-    return words
 
 
 @pytest.mark.parametrize("settings, expected", [
