@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 // isptune: reads or writes one image property of the Pixim camera module,
 // saves and loads its whole configuration, and clears its on-screen text.
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "comm.h"
@@ -35,18 +33,9 @@ void readProperty(uint16_t id) {
     }
 }
 
-// Standard output gets its buffer before any output: glibc asks whether a
-// new stream is a terminal when it first writes to it, which may leave
-// ENOTTY in errno and hide why the module's line did not open.
-void settleStandardOutput() {
-    static char buffer[BUFSIZ];
-    std::setvbuf(stdout, buffer, isatty(STDOUT_FILENO) != 0 ? _IOLBF : _IOFBF, sizeof buffer);
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    settleStandardOutput();
     const CommandLine commandLine = parseCommandLine(argc, argv);
     if (const int result = commInit(); result != 0) {
         commInitFailed();
