@@ -299,9 +299,10 @@ def test_a_viewer_gets_the_frames_at_its_own_pace(board, http, fps):
         every = receive_until(full, lambda d: len(stamps(d)) >= 8)
     got = stamps(body)
     gaps = [b - a for a, b in zip(got, got[1:])]
-    # The capture's frames (30 a second), each when it is due give or take
-    # half a frame (and the capture's own jitter); never faster on average.
-    assert min(gaps) >= 1 / fps - 1 / 30, gaps
+    # The capture's frames (30 a second), none ahead of the viewer's schedule
+    # give or take half a frame. A frame the capture delivered late may be
+    # followed by one sooner: the schedule holds the average, not each gap.
+    assert all(t - got[0] >= k / fps - 1 / 30 for k, t in enumerate(got)), gaps
     assert (len(got) - 1) / (got[-1] - got[0]) <= fps * 1.1, gaps
     assert min(b - a for a, b in zip(stamps(every), stamps(every)[1:])) < 1 / fps - 1 / 30
 
