@@ -115,6 +115,13 @@ std::string state_metrics(const capture_status& capture, std::span<const viewer>
         append(&out, "vshare_capture_state{state=\"%.*s\"} %d\n", static_cast<int>(state.size()),
                state.data(), state == capture.state ? 1 : 0);
     }
+    // The reason rides as a label, as Prometheus carries texts; no sample
+    // while there is none to give.
+    describe(&out, {"capture_unavailable_info", "gauge",
+                    "Why the camera is unavailable, in the label reason; absent while it is not."});
+    if (!capture.reason.empty()) {
+        out += R"(vshare_capture_unavailable_info{reason=")" + escaped(capture.reason) + "\"} 1\n";
+    }
     describe(&out, {"capture_width", "gauge", "Width of the frames, in pixels."});
     append(&out, "vshare_capture_width %u\n", capture.width);
     describe(&out, {"capture_height", "gauge", "Height of the frames, in pixels."});

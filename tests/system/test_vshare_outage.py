@@ -248,7 +248,9 @@ def test_http_viewers_see_the_placeholder_until_the_camera_comes_back(board, htt
     wait_until(lambda: len(images("/stream?fps=1")) >= 3, bound(board, 30), "no placeholder")
     capture = capture_of(http)
     assert capture["state"] == "unavailable" and capture["reason"] != "", capture
-    assert 'vshare_capture_state{state="unavailable"} 1\n' in metrics_of(http)
+    metrics = metrics_of(http)
+    assert 'vshare_capture_state{state="unavailable"} 1\n' in metrics
+    assert f'vshare_capture_unavailable_info{{reason="{capture["reason"]}"}} 1\n' in metrics
     for request, answer in DURING_AN_OUTAGE:
         assert http.exchange(request) == answer, request
     holder.give_back()
@@ -259,6 +261,7 @@ def test_http_viewers_see_the_placeholder_until_the_camera_comes_back(board, htt
     assert (capture["state"], capture["reason"]) == ("live", "") and capture["restarts"] >= 1
     metrics = metrics_of(http)
     assert 'vshare_capture_state{state="live"} 1\n' in metrics
+    assert "vshare_capture_unavailable_info{" not in metrics
     assert f"vshare_capture_restarts_total {capture['restarts']}\n" in metrics
     for path, reader in readers.items():
         body = reader.finish()
