@@ -250,7 +250,8 @@ def test_http_viewers_see_the_placeholder_until_the_camera_comes_back(board, htt
     assert capture["state"] == "unavailable" and capture["reason"] != "", capture
     metrics = metrics_of(http)
     assert 'vshare_capture_state{state="unavailable"} 1\n' in metrics
-    assert f'vshare_capture_unavailable_info{{reason="{capture["reason"]}"}} 1\n' in metrics
+    # The reason may have moved on since /state was asked (another try failed).
+    assert re.search(r'\nvshare_capture_unavailable_info\{reason="[^"]+"\} 1\n', metrics)
     for request, answer in DURING_AN_OUTAGE:
         assert http.exchange(request) == answer, request
     holder.give_back()
