@@ -6,6 +6,7 @@ entry. Only the tests bring the simulator in (/opt/boardsim), never a
 package."""
 
 import os
+import re
 import shutil
 import signal
 import sys
@@ -203,4 +204,5 @@ class Sim:
 
 @pytest.fixture
 def sim(board, request):
-    return Sim(board, request.node.name.replace("[", "_").replace("]", ""))
+    # A test's parameters may hold spaces and slashes; the directory may not.
+    return Sim(board, re.sub(r"[^\w.-]", "_", request.node.name))

@@ -3,9 +3,10 @@
 # Prints the path of a tarball holding a pristine armhf Debian 12 root: the
 # board's userland (minbase) with the programs the board tests drive that are
 # not dependencies of our packages (GStreamer's tools and base plug-ins for
-# gst-inspect-1.0 and gst-launch-1.0, man-db for man). Makes it with
-# debootstrap from this machine's Debian mirror when missing; it is cached in
-# /var/tmp under a name keyed by what goes into it.
+# gst-inspect-1.0 and gst-launch-1.0, man-db for man, busybox's httpd for the
+# CGI scripts). Makes it with debootstrap from this machine's Debian mirror
+# when missing; it is cached in /var/tmp under a name keyed by what goes into
+# it.
 #
 # Also makes sure that ARM programs run here: qemu-user-static's binfmt_misc
 # entry, whose interpreter the kernel keeps open, so it works in any root.
@@ -14,7 +15,7 @@
 set -euo pipefail
 
 suite=bookworm
-include=gstreamer1.0-tools,gstreamer1.0-plugins-base,man-db
+include=gstreamer1.0-tools,gstreamer1.0-plugins-base,man-db,busybox
 
 # The Debian mirror this machine's apt uses.
 mirror=$({ grep -h -m1 -E '^(URIs:|deb )' /etc/apt/sources.list.d/*.sources \

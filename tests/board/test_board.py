@@ -139,7 +139,8 @@ class LiveView:
     the runtime and state directories systemd would make for it and the
     simulator in its environment (vcapture inherits it), listening on a
     loopback port itself instead of taking port 80 from
-    camboard-vshare.socket. Its first start makes the login used here."""
+    camboard-vshare.socket, and on the unix socket the service opens for the
+    CGI scripts. Its first start makes the login used here."""
 
     RUNTIME = "run/camboard-liveview"
     STATE = "var/lib/camboard-liveview"
@@ -161,7 +162,10 @@ class LiveView:
         with log.open("wb") as stderr:
             settings = board.path / vshare["EnvironmentFile"].lstrip("-/")
             command = exec_start(service, settings.read_text())
-            self.sharer = board.popen(command + ["-listen", f"127.0.0.1:{self.port}"],
+            # Socket-activated, the service opens its unix socket too;
+            # with -listen it is asked for.
+            self.sharer = board.popen(command + ["-listen", f"127.0.0.1:{self.port}",
+                                                 "-socket", f"/{self.RUNTIME}/vshare.sock"],
                                       env=sim.env, user=user, start_new_session=True,
                                       stdout=subprocess.DEVNULL, stderr=stderr)
         password = board.path / self.STATE / "admin.password"
@@ -351,6 +355,68 @@ def test_streams_at_once_and_a_snapshot_share_one_capture(liveview, tmp_path):
     assert common, seqs
     for seq in common:
         assert streams[0][seqs[0].index(seq)] == streams[1][seqs[1].index(seq)]
+
+
+# The package's CGI scripts behind the board's own busybox httpd, started as
+# its README says, with vshare running: each answer as the web server sends it.
+CGI_ANSWERS = [
+    # request, status, content type, pictures at least (None: no body)
+    ("GET /cgi-bin/snapshot", "200", "image/jpeg", 1),
+    ("GET /cgi-bin/stream", "200", "multipart/x-mixed-replace; boundary=frame", 3),
+    ("HEAD /cgi-bin/stream", "200", "multipart/x-mixed-replace; boundary=frame", None),
+    ("POST /cgi-bin/stream", "405", "text/plain", None),
+]
+
+
+@pytest.fixture
+def web_server(board, liveview, tmp_path):
+    """busybox httpd's port; its messages (and the scripts') in its log."""
+    port = free_port()
+    log = tmp_path / "httpd.log"
+    with log.open("wb") as stderr:
+        httpd = board.popen(["busybox", "httpd", "-f", "-p", f"127.0.0.1:{port}",
+                             "-u", "www-data:video", "-h", "/usr/share/camboard-liveview/www",
+                             "-c", "/etc/camboard-liveview/httpd.conf"],
+                            start_new_session=True, stderr=stderr)
+    LiveView._wait(lambda: http_site.accepts(port), httpd, log.read_text)
+    yield port, log
+    os.killpg(httpd.pid, signal.SIGKILL)
+    httpd.wait(timeout=10)
+
+
+def cgi_answer(port, request, pictures):
+    """Status, content type and body of one answer, read to its end or, for
+    a stream, until it has brought `pictures` pictures."""
+    def enough(data):
+        return (pictures and b"\r\n\r\n" in data and
+                len(parts(data.split(b"\r\n\r\n", 1)[1])[0]) >= pictures)
+    with socket.create_connection(("127.0.0.1", port), timeout=120) as s:
+        s.sendall(f"{request} HTTP/1.0\r\nContent-Length: 0\r\n\r\n".encode())
+        data = b""
+        while not enough(data) and (chunk := s.recv(65536)):
+            data += chunk
+    head, body = data.split(b"\r\n\r\n", 1)
+    status, *fields = head.decode().split("\r\n")
+    return status.split()[1], dict(f.split(": ", 1) for f in fields).get("Content-Type"), body
+
+
+@pytest.mark.parametrize("request_line, status, content_type, pictures", CGI_ANSWERS)
+def test_a_web_server_relays_through_the_cgi_scripts(web_server, liveview, tmp_path,
+                                                      request_line, status, content_type,
+                                                      pictures):
+    port, log = web_server
+    got_status, got_type, body = cgi_answer(port, request_line, pictures)
+    assert (got_status, got_type) == (status, content_type), \
+        (body[:200], log.read_text(), liveview.log.read_text())
+    if pictures is None:
+        # A head alone or a refusal, and no capture started for it.
+        assert b"\xff\xd8" not in body and liveview.vcaptures() == []
+        return
+    images = [body] if content_type == "image/jpeg" else parts(body)[0]
+    assert len(images) >= pictures
+    for image in images:
+        assert image[:2] == b"\xff\xd8" and image[-2:] == b"\xff\xd9"
+        assert picture_size(image, tmp_path) == "640,480"
 
 
 # --- the register and module tools ---------------------------------------------------------
