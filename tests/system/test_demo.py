@@ -3,6 +3,7 @@
 shared by vshare, streams MJPEG over HTTP, behind a login the demo makes and
 prints, to any number of clients and to pages in a real browser."""
 
+import contextlib
 import os
 import re
 import signal
@@ -120,8 +121,10 @@ class Demo:
             except subprocess.TimeoutExpired:
                 os.killpg(self.proc.pid, signal.SIGKILL)
                 self.proc.wait(timeout=10)
+        # A process may end by itself between the look and the kill.
         for pid, _ in self.processes():
-            os.kill(pid, signal.SIGKILL)
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
 
 
 class Viewer:

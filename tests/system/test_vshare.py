@@ -4,6 +4,7 @@ bodies and pictures they get, what a stalled viewer costs the others, the
 capture's start and linger, the relay, and the command line. What viewers
 get while the camera fails is in test_vshare_outage.py."""
 
+import contextlib
 import os
 import re
 import signal
@@ -118,8 +119,10 @@ class Share:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait(timeout=30)
+        # A vcapture may end by itself between the look and the kill.
         for pid in self.captures():
-            os.kill(pid, signal.SIGKILL)
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
 
 
 def servers_of(kind, board, tmp_path):
