@@ -30,6 +30,7 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "system"))
+import http_site  # noqa: E402
 from bidi import Firefox  # noqa: E402
 from cdp import Browser  # noqa: E402
 from pictures import ffmpeg_gray, sequences_in_gray  # noqa: E402
@@ -73,12 +74,6 @@ if (%s) {
   channel.port2.postMessage(0);
 }
 </script></body></html>"""
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class Proxy:
@@ -141,7 +136,7 @@ def measure(browser_name, variant, build, seconds, work):
     www.mkdir()
     path = "/stream?advance_headers=1" if variant == "advance_headers" else "/stream"
     (www / "index.html").write_text(PAGE % (path, str(browser_name == "chromium").lower()))
-    port = free_port()
+    port = http_site.free_port()
     env = dict(os.environ, BOARDSIM_DIR=str(work / f"sim-{browser_name}-{variant}"),
                LD_PRELOAD=str(build / "lib" / "libboardsim.so"))
     Path(env["BOARDSIM_DIR"]).mkdir()
@@ -157,10 +152,10 @@ def measure(browser_name, variant, build, seconds, work):
     try:
         url = f"http://127.0.0.1:{proxy.port}/"
         if browser_name == "chromium":
-            browser = Browser(port=free_port())
+            browser = Browser(port=http_site.free_port())
             browser.call("Page.navigate", url=url)
         else:
-            browser = Firefox(port=free_port())
+            browser = Firefox(port=http_site.free_port())
             browser.navigate(url)
         time.sleep(seconds)
         seen = browser.evaluate("JSON.stringify(seen)")

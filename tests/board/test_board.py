@@ -122,12 +122,6 @@ def test_buffers_pass_unchanged(board):
 
 # --- the live view ---------------------------------------------------------------------
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def vshare_unit(board):
     """camboard-vshare.service's [Service] settings, as (key, value) pairs."""
     return unit_settings(board.path / "lib/systemd/system/camboard-vshare.service")["Service"]
@@ -157,7 +151,7 @@ class LiveView:
         # runtime directory.
         assert board.run(f"install -d -o {vshare['User']} -g {vshare['Group']} "
                          f"/{self.RUNTIME}").returncode == 0
-        self.port = free_port()
+        self.port = http_site.free_port()
         self.log = log
         with log.open("wb") as stderr:
             settings = board.path / vshare["EnvironmentFile"].lstrip("-/")
@@ -371,7 +365,7 @@ CGI_ANSWERS = [
 @pytest.fixture
 def web_server(board, liveview, tmp_path):
     """busybox httpd's port; its messages (and the scripts') in its log."""
-    port = free_port()
+    port = http_site.free_port()
     log = tmp_path / "httpd.log"
     with log.open("wb") as stderr:
         httpd = board.popen(["busybox", "httpd", "-f", "-p", f"127.0.0.1:{port}",

@@ -24,3 +24,10 @@ def get(port, path, timeout=60, request=None):
     head, body = data.split(b"\r\n\r\n", 1)
     status, *fields = head.decode().split("\r\n")
     return status, dict(f.split(": ", 1) for f in fields), body
+
+
+def free_port():
+    """A loopback port free at the moment of asking."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]

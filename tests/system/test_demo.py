@@ -29,12 +29,6 @@ CLOSING = b"--frame--\r\n\r\n"
 SNAPSHOT_NAME = re.compile(r'inline; filename="camboard-\d{8}-\d{6}\.jpg"')
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 class Demo:
     """demo/serve.sh, the part of tools/demo.sh after the build, with this
     build's programs, in a session of its own."""
@@ -42,7 +36,7 @@ class Demo:
     def __init__(self, programs, work, settings=None, cwd=None):
         self.programs, self.work = programs, work
         self.sim = work / "sim"
-        self.port = free_port()
+        self.port = http_site.free_port()
         paths = [SERVE, work, programs.path("vcapture"), programs.path("vshare"), self.preload]
         if cwd is not None:
             # As a user types it: every path relative to where they are.
@@ -394,7 +388,7 @@ def test_a_stop_signal_ends_the_server_and_every_stream(demo, sig, status):
 
 def test_browser_tabs_show_frames_that_change(server):
     url, sim = server
-    browser = Browser(port=free_port())
+    browser = Browser(port=http_site.free_port())
     try:
         browser.call("Page.navigate", url=url)
         tabs = [browser.tab, browser.open_tab(url)]
