@@ -1,9 +1,20 @@
 # SPDX-License-Identifier: MIT
+# shellcheck shell=bash
 # Sourced by tools/package.sh and tools/reproducible.sh (from the top of the
 # source tree): builds the packages with dpkg-buildpackage from a copy of
 # the source tree.
 
-version=$(dpkg-parsechangelog -S Version)
+# prepare_packaging ARCH...: installs what building the packages of these
+# architectures needs (apt-get adds what is missing; the board's armhf also
+# takes the cross tools) and reads the version they get.
+prepare_packaging() {
+    local sets=(package) arch
+    for arch in "$@"; do
+        [ "$arch" != armhf ] || sets=(package arm)
+    done
+    tools/deps.sh "${sets[@]}"
+    version=$(dpkg-parsechangelog -S Version)
+}
 
 # copy_source DIR: the source tree as git sees it, without the build trees.
 copy_source() {

@@ -25,19 +25,16 @@ case "${1:-}" in
 esac
 want=("$@")
 [ ${#want[@]} -gt 0 ] || want=(armhf host)
-sets=(package)
 for w in "${want[@]}"; do
     case "$w" in
-        armhf) sets+=(arm) ;;
-        host) ;;
+        armhf | host) ;;
         *) echo "tools/package.sh: unknown architecture '$w' (armhf or host)" >&2; exit 2 ;;
     esac
 done
 echo "== Checking the packages the build needs (apt-get installs what is missing)"
-tools/deps.sh "${sets[@]}"
-
 # shellcheck source=packaging/build.sh
 . packaging/build.sh
+prepare_packaging "${want[@]}"
 out=$PWD/build/packages
 mkdir -p "$out"
 

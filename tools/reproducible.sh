@@ -15,11 +15,9 @@ case "${1:-}" in
 esac
 archs=("$@")
 [ ${#archs[@]} -gt 0 ] || archs=(armhf)
-sets=(package)
-[[ " ${archs[*]} " != *" armhf "* ]] || sets+=(arm)
-tools/deps.sh "${sets[@]}"
 # shellcheck source=packaging/build.sh
 . packaging/build.sh
+prepare_packaging "${archs[@]}"
 
 status=0
 for arch in "${archs[@]}"; do
